@@ -1,0 +1,23 @@
+// How a registration result becomes the process's exit status.
+#ifndef VORN_CLI_EXIT_STATUS_H
+#define VORN_CLI_EXIT_STATUS_H
+
+namespace vorn {
+
+// The exit status when the count of values is wrong.
+inline constexpr int kExitUsage = 1;
+
+// The exit status for a non-zero result whose low byte is 0, which the
+// process would otherwise report as success.
+inline constexpr int kExitUnrepresentable = 254;
+
+// Returns the exit status for a registration result: the result modulo 256
+// (so -1 becomes 255), except that a failure never becomes 0.
+constexpr int exit_status_for(int result) {
+  if (result != 0 && (result & 0xff) == 0) return kExitUnrepresentable;
+  return result & 0xff;
+}
+
+}  // namespace vorn
+
+#endif

@@ -1,0 +1,98 @@
+#include "set_file_metadata.h"
+
+#include <glib.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <utility>
+
+#include "owners.h"
+#include "zerovora.h"
+
+namespace vorn {
+namespace {
+
+// The file's status, read through "<directory>/<name>", or the errno of the
+// failed read.
+struct FileStatus {
+  int error = 0;
+  std::int64_t size = 0;
+  std::int64_t mtime = 0;
+};
+
+FileStatus read_status(const gchar *directory, const gchar *name) {
+  const GlibString status_path(g_strdup_printf("%s/%s", directory, name));
+  struct stat st {};
+  if (stat(status_path.get(), &st) != 0) return {errno, 0, 0};
+  return {0, static_cast<std::int64_t>(st.st_size),
+          static_cast<std::int64_t>(st.st_mtime)};
+}
+
+// Returns 0 when the database holds an entry for the file. The values that
+// the lookup hands back are released unread.
+int look_up(zerovora_global *global, const gchar *directory,
+            const gchar *name) {
+  MetadataTable returned;
+  const MetadataTable wanted(metadata_table_new());
+  if (!wanted) return ZEROVORA_ERROR_NO_MEMORY;
+  int result = metadata_table_add_column(wanted.get(), ZEROVORA_COLUMN_TAG);
+  if (result != 0) return result;
+  metadata_table *out = nullptr;
+  result =
+      zerovora_global_get_file(global, directory, name, wanted.get(), &out);
+  returned.reset(std::exchange(out, nullptr));
+  return result;
+}
+
+// Changes the tag, title and author of the entry. The columns are added and
+// filled in order, stopping at the first failure, so that a value can never
+// land in another column's position.
+int change_entry(zerovora_global *global, const gchar *directory,
+                 const gchar *name, const char *title, const char *author,
+                 const char *tag) {
+  const MetadataTable values(metadata_table_new());
+  if (!values) return ZEROVORA_ERROR_NO_MEMORY;
+  const char *const columns[] = {ZEROVORA_COLUMN_TAG, ZEROVORA_COLUMN_TITLE,
+                                 ZEROVORA_COLUMN_AUTHOR};
+  for (const char *column : columns) {
+    const int result = metadata_table_add_column(values.get(), column);
+    if (result != 0) return result;
+  }
+  const char *const texts[] = {tag, title, author};
+  for (int position = 0; position < 3; ++position) {
+    const int result =
+        metadata_table_set_text(values.get(), position, texts[position]);
+    if (result != 0) return result;
+  }
+  return zerovora_global_change_file(global, directory, name, values.get());
+}
+
+}  // namespace
+
+int set_file_metadata(const char *path, const char *title, const char *author,
+                      const char *tag) {
+  const GlibString directory(g_path_get_dirname(path));
+  const GlibString name(g_path_get_basename(path));
+  const GlobalDatabase global(zerovora_global_open(kMediaRoot, 0));
+  if (!global) {
+    std::printf("failed to open globaldb.");
+    return kResultDatabaseUnavailable;
+  }
+  const FileStatus status = read_status(directory.get(), name.get());
+  if (look_up(global.get(), directory.get(), name.get()) == 0) {
+    return change_entry(global.get(), directory.get(), name.get(), title,
+                        author, tag);
+  }
+  if (status.error != 0) {
+    std::fprintf(stderr, "vorn: %s: %s\n", path, std::strerror(status.error));
+    return kResultFileUnreadable;
+  }
+  return zerovora_global_add_file(global.get(), directory.get(), name.get(),
+                                  status.size, status.mtime, title, author,
+                                  tag);
+}
+
+}  // namespace vorn

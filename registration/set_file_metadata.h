@@ -1,0 +1,40 @@
+// Records one file's title, author and tag in the card's global metadata
+// database.
+#ifndef VORN_REGISTRATION_SET_FILE_METADATA_H
+#define VORN_REGISTRATION_SET_FILE_METADATA_H
+
+namespace vorn {
+
+// The directory where the card is mounted and the global database is kept.
+inline constexpr const char *kMediaRoot = "/media/mmcblk0p1";
+
+// set_file_metadata's result when the global database does not open.
+inline constexpr int kResultDatabaseUnavailable = -1;
+
+// set_file_metadata's result when the database holds no entry for the file
+// and the file's status (size, modification time) can't be read: nothing is
+// added. Distinct from the library's failure codes.
+inline constexpr int kResultFileUnreadable = 66;
+
+// Brings the entry of the file at `path` in the global database at
+// kMediaRoot up to date with `title`, `author` and `tag`. None may be null;
+// all are read during the call and never kept.
+//
+// The entry is keyed by the directory part and the base name of `path`
+// exactly as given (not made absolute, not normalised). When the database
+// holds no entry, one is added with the file's size and modification time;
+// when it holds one, its tag, title and author are changed and its size and
+// time are kept. The file's contents are never opened.
+//
+// Returns 0 on success; kResultDatabaseUnavailable when the database does
+// not open, after printing "failed to open globaldb." to standard output;
+// kResultFileUnreadable when a new entry would be needed but the file's
+// status can't be read, after one line on standard error naming the file
+// and the reason; otherwise the library's failure code from the add, from
+// filling the values table or from the change.
+int set_file_metadata(const char *path, const char *title, const char *author,
+                      const char *tag);
+
+}  // namespace vorn
+
+#endif
