@@ -113,8 +113,6 @@ int bind_text(sqlite3_stmt *stmt, int index, const char *text) {
 struct Header {
   std::int64_t application_id = 0;
   std::int64_t user_version = 0;
-  std::int64_t page_count = 0;
-  std::int64_t page_size = 0;
   std::int64_t schema_objects = 0;
 };
 
@@ -123,19 +121,16 @@ struct Header {
 int read_header(sqlite3 *db, Header &header) {
   Statement stmt;
   int rc = prepare(db,
-                   "SELECT a.application_id, v.user_version, c.page_count,"
-                   " s.page_size, (SELECT count(*) FROM sqlite_schema)"
-                   " FROM pragma_application_id a, pragma_user_version v,"
-                   " pragma_page_count c, pragma_page_size s",
+                   "SELECT a.application_id, v.user_version,"
+                   " (SELECT count(*) FROM sqlite_schema)"
+                   " FROM pragma_application_id a, pragma_user_version v",
                    stmt);
   if (rc != SQLITE_OK) return rc;
   rc = sqlite3_step(stmt.get());
   if (rc != SQLITE_ROW) return rc == SQLITE_DONE ? SQLITE_CORRUPT : rc;
   header.application_id = sqlite3_column_int64(stmt.get(), 0);
   header.user_version = sqlite3_column_int64(stmt.get(), 1);
-  header.page_count = sqlite3_column_int64(stmt.get(), 2);
-  header.page_size = sqlite3_column_int64(stmt.get(), 3);
-  header.schema_objects = sqlite3_column_int64(stmt.get(), 4);
+  header.schema_objects = sqlite3_column_int64(stmt.get(), 2);
   return SQLITE_OK;
 }
 
@@ -147,14 +142,6 @@ bool is_ours(const Header &header) {
 bool is_blank(const Header &header) {
   return header.application_id == 0 && header.user_version == 0 &&
          header.schema_objects == 0;
-}
-
-// A file shorter than the pages its header counts was cut off (a partial
-// copy, a damaged card): refuse it rather than fail on some later read.
-bool is_whole(const std::string &path, const Header &header) {
-  struct stat st {};
-  if (stat(path.c_str(), &st) != 0) return false;
-  return st.st_size >= header.page_count * header.page_size;
 }
 
 // Creates the schema in a blank file. The write lock is taken before the
@@ -198,9 +185,8 @@ Database open_database(const std::string &path) {
   }
   Header header;
   if (read_header(db.get(), header) != SQLITE_OK) return nullptr;
-  if (is_ours(header)) {
-    return is_whole(path, header) ? std::move(db) : nullptr;
-  }
+  // SQLite itself refuses a file shorter than the pages its header counts.
+  if (is_ours(header)) return db;
   if (is_blank(header) && create_schema(db.get())) return db;
   return nullptr;
 }

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that vorn needs, for the given purposes:
+#   build  the compiler, CMake and the libraries the tool links with
+#   test   GoogleTest, the X server and the formatter the suite uses
+#   demo   the sqlite3 shell that shows the stored entries
+# Packages already present are left alone; only missing ones are installed.
+set -euo pipefail
+
+packages=()
+for purpose in "$@"; do
+  case "$purpose" in
+    build) packages+=(g++ cmake make pkgconf libgtk2.0-dev libglib2.0-dev libsqlite3-dev) ;;
+    test) packages+=(libgtest-dev xvfb clang-format util-linux) ;;
+    demo) packages+=(sqlite3 xvfb util-linux) ;;
+    *) echo "install-deps.sh: unknown purpose: $purpose" >&2; exit 2 ;;
+  esac
+done
+
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
+    missing+=("$package")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "install-deps.sh: missing packages: ${missing[*]}" >&2
+  echo "install them as root: apt-get install ${missing[*]}" >&2
+  exit 1
+fi
+echo "Installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -q >/dev/null
+apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null

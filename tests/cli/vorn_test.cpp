@@ -1,0 +1,175 @@
+// The built vorn binary, run as a user runs it, on a private card and under
+// the X server named by DISPLAY; plus how results become exit statuses.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "entries.h"
+#include "exit_status.h"
+#include "files.h"
+#include "private_card.h"
+#include "process.h"
+
+namespace vorn::testing {
+namespace {
+
+const std::string kRoot = kCard;
+const std::string kUsage = "Usage: vorn [file] [title] [author] [tag]\n";
+
+std::string progress(const std::string &file, const std::string &title,
+                     const std::string &author, const std::string &tag) {
+  return "Processing: [file:" + file + "] [title:" + title +
+         "] [author:" + author + "] [tag:" + tag + "]\n";
+}
+
+class VornTest : public PrivateCardTest {
+ protected:
+  void SetUp() override {
+    PrivateCardTest::SetUp();
+    const char *display = std::getenv("DISPLAY");
+    ASSERT_TRUE(display != nullptr && *display != '\0')
+        << "these tests run vorn under an X server: set DISPLAY (the test "
+           "script starts Xvfb)";
+    display_ = display;
+  }
+
+  // Runs vorn with `args`, with a display unless `with_display` is false.
+  ProcessResult vorn(const std::vector<std::string> &args,
+                     bool with_display = true) {
+    std::vector<std::string> argv = {VORN_BINARY};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<std::string> env = {"LC_ALL=C", "PATH=/usr/bin:/bin"};
+    if (with_display) env.push_back("DISPLAY=" + display_);
+    return run_process(argv, env);
+  }
+
+  std::string display_;
+};
+
+TEST_F(VornTest, AddsThenChangesAFile) {
+  const std::string path = kRoot + "/book.epub";
+  write_file(path, "0123456789");
+  auto run = vorn({path, "Title", "Author", "tag"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, progress(path, "Title", "Author", "tag"));
+  EXPECT_EQ(run.err, "");
+  struct stat st {};
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(read_entry(kRoot, kRoot, "book.epub"),
+            (Entry{10, st.st_mtime, "Title", "Author", "tag"}));
+
+  write_file(path, "changed, and longer");
+  run = vorn({path, "New title", "", "other"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, progress(path, "New title", "", "other"));
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(read_entry(kRoot, kRoot, "book.epub"),
+            (Entry{10, st.st_mtime, "New title", "", "other"}));
+}
+
+TEST_F(VornTest, AnyCountButFourValuesIsAUsageError) {
+  for (const auto &args : std::vector<std::vector<std::string>>{
+           {}, {"a", "b", "c"}, {"a", "b", "c", "d", "e"}}) {
+    const auto run = vorn(args);
+    EXPECT_EQ(run.status, kExitUsage) << args.size() << " values";
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, kUsage);
+  }
+  EXPECT_FALSE(exists(kDatabaseFile));
+}
+
+TEST_F(VornTest, ToolkitOptionsAreTakenOutBeforeCounting) {
+  const std::string path = kRoot + "/f";
+  write_file(path, "");
+  auto run = vorn({"--g-fatal-warnings", path, "t", "a", "g"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, progress(path, "t", "a", "g"));
+  run = vorn({"--g-fatal-warnings", path, "t", "a"});
+  EXPECT_EQ(run.status, kExitUsage);
+  EXPECT_EQ(run.err, kUsage);
+}
+
+TEST_F(VornTest, WithoutTheMediaRootItFailsAfterTheProgressLine) {
+  ASSERT_EQ(rmdir(kCard), 0);
+  const auto run = vorn({"/media/f", "t", "a", "g"});
+  EXPECT_EQ(run.status, 255);
+  EXPECT_EQ(run.out,
+            progress("/media/f", "t", "a", "g") + "failed to open globaldb.");
+  EXPECT_EQ(run.err, "");
+  EXPECT_FALSE(exists(kCard));
+}
+
+TEST_F(VornTest, AMissingFileIsReportedAndNotAdded) {
+  const auto run = vorn({"missing.txt", "t", "a", "g"});
+  EXPECT_EQ(run.status, 66);
+  EXPECT_EQ(run.out, progress("missing.txt", "t", "a", "g"));
+  EXPECT_EQ(run.err, "vorn: missing.txt: No such file or directory\n");
+  EXPECT_EQ(count_entries(kDatabaseFile), 0);
+}
+
+TEST_F(VornTest, ValuesArePrintedAndStoredVerbatim) {
+  const std::string path = kRoot + "/%s file";
+  write_file(path, "x");
+  const std::string title = "%s%n%x \"q\" 'q'";
+  const std::string author = "'); DELETE FROM files; --";
+  const std::string tag = "two\nlines \xc3\xa9\xff";
+  const auto run = vorn({path, title, author, tag});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, progress(path, title, author, tag));
+  const auto entry = read_entry(kRoot, kRoot, "%s file");
+  ASSERT_TRUE(entry);
+  EXPECT_EQ(entry->title, title);
+  EXPECT_EQ(entry->author, author);
+  EXPECT_EQ(entry->tag, tag);
+}
+
+TEST_F(VornTest, AFifoDoesNotBlock) {
+  const std::string path = kRoot + "/fifo";
+  ASSERT_EQ(mkfifo(path.c_str(), 0644), 0);
+  const auto run = vorn({path, "t", "a", "g"});
+  EXPECT_FALSE(run.timed_out);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(read_entry(kRoot, kRoot, "fifo")->size, 0);
+}
+
+TEST_F(VornTest, ACorruptDatabaseIsRefusedUntouched) {
+  const std::string junk(4096, '\x5a');
+  write_file(kDatabaseFile, junk);
+  write_file(kRoot + "/f", "");
+  const auto run = vorn({kRoot + "/f", "t", "a", "g"});
+  EXPECT_EQ(run.status, 255);
+  EXPECT_EQ(run.out,
+            progress(kRoot + "/f", "t", "a", "g") + "failed to open globaldb.");
+  EXPECT_EQ(read_file(kDatabaseFile), junk);
+}
+
+TEST_F(VornTest, WithoutADisplayTheToolkitEndsTheRun) {
+  const std::string path = kRoot + "/f";
+  write_file(path, "");
+  ASSERT_EQ(vorn({path, "t", "a", "g"}).status, 0);
+  const std::string before = read_file(kDatabaseFile);
+  const auto run = vorn({path, "T", "A", "G"}, false);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_NE(run.err, "");
+  EXPECT_EQ(read_file(kDatabaseFile), before);
+  EXPECT_EQ(read_entry(kRoot, kRoot, "f")->title, "t");
+}
+
+TEST(ExitStatusTest, IsTheResultModulo256ButNeverSuccessForAFailure) {
+  EXPECT_EQ(exit_status_for(0), 0);
+  EXPECT_EQ(exit_status_for(-1), 255);
+  EXPECT_EQ(exit_status_for(4), 4);
+  EXPECT_EQ(exit_status_for(66), 66);
+  EXPECT_EQ(exit_status_for(300), 44);
+  EXPECT_EQ(exit_status_for(256), kExitUnrepresentable);
+  EXPECT_EQ(exit_status_for(-256), kExitUnrepresentable);
+  EXPECT_EQ(exit_status_for(1 << 20), kExitUnrepresentable);
+}
+
+}  // namespace
+}  // namespace vorn::testing

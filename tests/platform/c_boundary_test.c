@@ -1,0 +1,58 @@
+/* The boundary used from C: the header compiles as C and the library links
+ * with C linkage. Adds, changes and reads back one entry in a new temporary
+ * directory, which it removes again. */
+#define _DEFAULT_SOURCE
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include "zerovora.h"
+
+static int fail(const char *what) {
+  fprintf(stderr, "%s\n", what);
+  return 1;
+}
+
+static int exercise(const char *directory) {
+  zerovora_global *global;
+  metadata_table *wanted;
+  metadata_table *found = NULL;
+  int ok;
+
+  global = zerovora_global_open(directory, ZEROVORA_OPEN_DEFAULT);
+  if (global == NULL) return fail("open");
+  if (zerovora_global_add_file(global, "/c", "f", 1, 2, "t", "a", "g") !=
+      ZEROVORA_OK) {
+    return fail("add");
+  }
+  wanted = metadata_table_new();
+  metadata_table_add_column(wanted, ZEROVORA_COLUMN_AUTHOR);
+  metadata_table_set_text(wanted, 0, "b");
+  if (zerovora_global_change_file(global, "/c", "f", wanted) != ZEROVORA_OK) {
+    return fail("change");
+  }
+  if (zerovora_global_get_file(global, "/c", "f", wanted, &found) !=
+      ZEROVORA_OK) {
+    return fail("get");
+  }
+  ok = strcmp(metadata_table_get_text(found, 0), "b") == 0;
+  metadata_table_free_impl(found);
+  metadata_table_free_impl(wanted);
+  zerovora_close(global);
+  return ok ? 0 : fail("the changed author did not read back");
+}
+
+int main(void) {
+  char directory[] = "/tmp/zerovora-c-XXXXXX";
+  char file[sizeof directory + 32];
+  int result;
+
+  if (mkdtemp(directory) == NULL) return fail("mkdtemp");
+  result = exercise(directory);
+  snprintf(file, sizeof file, "%s/.zerovora-global.db", directory);
+  unlink(file);
+  if (rmdir(directory) != 0)
+    return fail("the directory held more than the database");
+  return result;
+}

@@ -1,0 +1,56 @@
+#include "entries.h"
+
+#include <sqlite3.h>
+
+#include <string>
+
+#include "zerovora.h"
+
+namespace vorn::testing {
+
+std::optional<Entry> read_entry(const std::string &card,
+                                const std::string &directory,
+                                const std::string &name) {
+  zerovora_global *global = zerovora_global_open(card.c_str(), 0);
+  if (global == nullptr) return std::nullopt;
+  metadata_table *wanted = metadata_table_new();
+  for (const char *column :
+       {ZEROVORA_COLUMN_SIZE, ZEROVORA_COLUMN_MTIME, ZEROVORA_COLUMN_TITLE,
+        ZEROVORA_COLUMN_AUTHOR, ZEROVORA_COLUMN_TAG}) {
+    metadata_table_add_column(wanted, column);
+  }
+  metadata_table *found = nullptr;
+  const int result = zerovora_global_get_file(global, directory.c_str(),
+                                              name.c_str(), wanted, &found);
+  std::optional<Entry> entry;
+  if (result == ZEROVORA_OK) {
+    entry = Entry{std::stoll(metadata_table_get_text(found, 0)),
+                  std::stoll(metadata_table_get_text(found, 1)),
+                  metadata_table_get_text(found, 2),
+                  metadata_table_get_text(found, 3),
+                  metadata_table_get_text(found, 4)};
+  }
+  metadata_table_free_impl(found);
+  metadata_table_free_impl(wanted);
+  zerovora_close(global);
+  return entry;
+}
+
+int count_entries(const std::string &path) {
+  sqlite3 *db = nullptr;
+  int count = -1;
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) ==
+      SQLITE_OK) {
+    sqlite3_stmt *stmt = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT count(*) FROM files", -1, &stmt,
+                           nullptr) == SQLITE_OK &&
+        sqlite3_step(stmt) == SQLITE_ROW) {
+      count = sqlite3_column_int(stmt, 0);
+    }
+    sqlite3_finalize(stmt);
+  }
+  sqlite3_close(db);
+  return count;
+}
+
+}  // namespace vorn::testing

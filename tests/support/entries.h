@@ -1,0 +1,33 @@
+// Reads entries back from a global database, through the library's own
+// lookup and, for counts, straight from the SQLite file.
+#ifndef VORN_TESTS_ENTRIES_H
+#define VORN_TESTS_ENTRIES_H
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace vorn::testing {
+
+struct Entry {
+  std::int64_t size = 0;
+  std::int64_t mtime = 0;
+  std::string title;
+  std::string author;
+  std::string tag;
+
+  bool operator==(const Entry &) const = default;
+};
+
+// The entry for (`directory`, `name`) in the database kept in `card`, or
+// nothing when there is none or the database does not open.
+std::optional<Entry> read_entry(const std::string &card,
+                                const std::string &directory,
+                                const std::string &name);
+
+// The number of rows in the database file at `path`, or -1 on failure.
+int count_entries(const std::string &path);
+
+}  // namespace vorn::testing
+
+#endif

@@ -1,0 +1,20 @@
+// Whole-file reads and writes for tests.
+#ifndef VORN_TESTS_FILES_H
+#define VORN_TESTS_FILES_H
+
+#include <string>
+
+namespace vorn::testing {
+
+// Writes `bytes` to `path`, replacing it; fails the test on error.
+void write_file(const std::string &path, const std::string &bytes);
+
+// Returns the bytes of `path`; fails the test on error.
+std::string read_file(const std::string &path);
+
+// True when something (even a dangling link) is at `path`.
+bool exists(const std::string &path);
+
+}  // namespace vorn::testing
+
+#endif

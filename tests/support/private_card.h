@@ -1,0 +1,30 @@
+// A private card for tests that touch the media root: the test process runs
+// in a mount namespace of its own (what `unshare --mount` gives, with a user
+// namespace mapping root when not root), and each test gets a fresh tmpfs
+// over /media holding an empty /media/mmcblk0p1. Nothing on the host changes.
+#ifndef VORN_TESTS_PRIVATE_CARD_H
+#define VORN_TESTS_PRIVATE_CARD_H
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace vorn::testing {
+
+inline constexpr const char *kCard = "/media/mmcblk0p1";
+inline constexpr const char *kDatabaseFile =
+    "/media/mmcblk0p1/.zerovora-global.db";
+
+// Moves the calling process, which must have one thread, into a private
+// mount namespace. Returns an empty string, or what failed.
+std::string enter_private_mount_namespace();
+
+class PrivateCardTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+};
+
+}  // namespace vorn::testing
+
+#endif
