@@ -3,17 +3,32 @@
 #   build  the compiler, CMake and the libraries the tool links with
 #   test   GoogleTest, the X server and the formatter the suite uses
 #   demo   the sqlite3 shell that shows the stored entries
+#   cross:ARCH  the cross compiler, the target's libraries and qemu-user for
+#          the Debian architecture ARCH (armhf or arm64), which is added to
+#          dpkg's architectures
 # Packages already present are left alone; only missing ones are installed.
 set -euo pipefail
 
 packages=()
+foreign=()
 for purpose in "$@"; do
   case "$purpose" in
+    cross:*)
+      arch=${purpose#cross:}
+      triplet=$("$(dirname "$0")/triplet.sh" "$arch")
+      foreign+=("$arch")
+      packages+=("g++-$triplet" qemu-user "libgtk2.0-dev:$arch" "libsqlite3-dev:$arch"
+        "libgtest-dev:$arch" "libstdc++6:$arch") ;;
     build) packages+=(g++ cmake make pkgconf libgtk2.0-dev libglib2.0-dev libsqlite3-dev) ;;
     test) packages+=(libgtest-dev xvfb clang-format util-linux) ;;
     demo) packages+=(sqlite3 xvfb util-linux) ;;
     *) echo "install-deps.sh: unknown purpose: $purpose" >&2; exit 2 ;;
   esac
+done
+
+new_arches=()
+for arch in "${foreign[@]}"; do
+  dpkg --print-foreign-architectures | grep -qx "$arch" || new_arches+=("$arch")
 done
 
 missing=()
@@ -25,9 +40,11 @@ done
 
 if [ "$(id -u)" -ne 0 ]; then
   echo "install-deps.sh: missing packages: ${missing[*]}" >&2
-  echo "install them as root: apt-get install ${missing[*]}" >&2
+  for arch in "${new_arches[@]}"; do echo "as root: dpkg --add-architecture $arch" >&2; done
+  echo "as root: apt-get update && apt-get install ${missing[*]}" >&2
   exit 1
 fi
+for arch in "${new_arches[@]}"; do dpkg --add-architecture "$arch"; done
 echo "Installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -q >/dev/null

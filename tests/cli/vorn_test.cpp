@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -26,6 +27,18 @@ std::string progress(const std::string &file, const std::string &title,
          "] [author:" + author + "] [tag:" + tag + "]\n";
 }
 
+// The words of a list that CMake joined with '|'.
+std::vector<std::string> split(const std::string &joined) {
+  std::vector<std::string> words;
+  std::size_t start = 0;
+  while (start < joined.size()) {
+    const std::size_t end = std::min(joined.find('|', start), joined.size());
+    words.push_back(joined.substr(start, end - start));
+    start = end + 1;
+  }
+  return words;
+}
+
 class VornTest : public PrivateCardTest {
  protected:
   void SetUp() override {
@@ -38,9 +51,11 @@ class VornTest : public PrivateCardTest {
   }
 
   // Runs vorn with `args`, with a display unless `with_display` is false.
+  // A cross-built vorn runs under the build's emulator.
   ProcessResult vorn(const std::vector<std::string> &args,
                      bool with_display = true) {
-    std::vector<std::string> argv = {VORN_BINARY};
+    std::vector<std::string> argv = split(VORN_EMULATOR);
+    argv.push_back(VORN_BINARY);
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<std::string> env = {"LC_ALL=C", "PATH=/usr/bin:/bin"};
     if (with_display) env.push_back("DISPLAY=" + display_);

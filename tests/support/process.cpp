@@ -39,7 +39,7 @@ ProcessResult run_process(const std::vector<std::string> &argv,
     dup2(null, 0);
     dup2(out_pipe[1], 1);
     dup2(err_pipe[1], 2);
-    execve(args[0], args.data(), environment.data());
+    execvpe(args[0], args.data(), environment.data());
     _exit(127);
   }
   close(out_pipe[1]);

@@ -19,8 +19,9 @@ struct ProcessResult {
   std::string err;
 };
 
-// Runs `argv` (argv[0] is the program's path) with exactly the environment
-// `env` and standard input from /dev/null. The child is killed after
+// Runs `argv` (argv[0] is the program, searched in this process's PATH when
+// it has no slash) with exactly the environment `env` and standard input
+// from /dev/null. The child is killed after
 // `limit`.
 ProcessResult run_process(
     const std::vector<std::string> &argv, const std::vector<std::string> &env,
