@@ -17,7 +17,7 @@ for purpose in "$@"; do
       arch=${purpose#cross:}
       triplet=$("$(dirname "$0")/triplet.sh" "$arch")
       foreign+=("$arch")
-      packages+=("g++-$triplet" qemu-user "libgtk2.0-dev:$arch" "libsqlite3-dev:$arch"
+      packages+=(file "g++-$triplet" qemu-user "libgtk2.0-dev:$arch" "libsqlite3-dev:$arch"
         "libgtest-dev:$arch" "libstdc++6:$arch") ;;
     build) packages+=(g++ cmake make pkgconf libgtk2.0-dev libglib2.0-dev libsqlite3-dev) ;;
     test) packages+=(libgtest-dev xvfb clang-format util-linux) ;;
