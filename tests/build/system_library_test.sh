@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Builds vorn against an existing libzerovora instead of the stand-in. A
+# prebuilt stand-in is installed into a fake system root; one build finds it
+# with pkg-config and another by its path. Neither may build the stand-in,
+# and the vorn of each must need libzerovora.so.0 and run on a private card.
+#
+# Arguments: source dir, build dir holding a built stand-in, readelf,
+# toolchain file (or ""), then the emulator command, if any.
+set -euo pipefail
+source_dir=$1 build_dir=$2 readelf=$3 toolchain=$4
+shift 4
+emulator=("$@")
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+root=$work/root
+DESTDIR=$root cmake --install "$build_dir" --component zerovora --prefix /usr >/dev/null
+library=$(find "$root" -name libzerovora.so.0)
+pc_dir=$(dirname "$(find "$root" -name zerovora.pc)")
+
+configure=(-DBUILD_TESTING=OFF -DVORN_ZEROVORA=system -DVORN_WERROR=ON)
+[ -z "$toolchain" ] || configure+=(-DCMAKE_TOOLCHAIN_FILE="$toolchain")
+map_root=()
+[ "$(id -u)" -eq 0 ] || map_root=(--map-root-user)
+
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+
+# Checks the build in $1 and runs its vorn on a private card.
+check() {
+  local build=$1
+  ! find "$build" -name 'libzerovora*' | grep -q . || fail "$build built the stand-in"
+  "$readelf" -d "$build/cli/vorn" | grep -q 'NEEDED.*\[libzerovora\.so\.0\]' ||
+    fail "$build/cli/vorn does not need libzerovora.so.0"
+  local out
+  out=$(unshare --mount "${map_root[@]}" bash -euc '
+    mount --make-rprivate /
+    mount -t tmpfs card /media
+    mkdir /media/mmcblk0p1
+    printf 12345 >/media/mmcblk0p1/f
+    "$@" /media/mmcblk0p1/f t a g
+    test -s /media/mmcblk0p1/.zerovora-global.db' _ "${emulator[@]}" "$build/cli/vorn") ||
+    fail "$build/cli/vorn did not run"
+  [ "$out" = "Processing: [file:/media/mmcblk0p1/f] [title:t] [author:a] [tag:g]" ] ||
+    fail "unexpected output: $out"
+}
+
+PKG_CONFIG_PATH=$pc_dir cmake -S "$source_dir" -B "$work/by-pkg-config" "${configure[@]}" >/dev/null
+cmake --build "$work/by-pkg-config" --target vorn >/dev/null
+check "$work/by-pkg-config"
+
+cmake -S "$source_dir" -B "$work/by-path" "${configure[@]}" -DVORN_ZEROVORA_LIBRARY="$library" >/dev/null
+cmake --build "$work/by-path" --target vorn >/dev/null
+check "$work/by-path"
+echo "vorn built and ran against $library, found by pkg-config and by path"
