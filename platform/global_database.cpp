@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include <array>
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <new>
@@ -166,7 +167,17 @@ bool is_directory(const char *path) {
   return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// True when nothing, or an empty file, is at `path`: only then may the
+// schema be created. SQLite takes some short files for empty databases, and
+// such a file is not ours to write.
+bool is_new_file(const std::string &path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return errno == ENOENT;
+  return S_ISREG(st.st_mode) && st.st_size == 0;
+}
+
 Database open_database(const std::string &path) {
+  const bool new_file = is_new_file(path);
   sqlite3 *raw = nullptr;
   const int rc = sqlite3_open_v2(
       path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
@@ -187,7 +198,7 @@ Database open_database(const std::string &path) {
   if (read_header(db.get(), header) != SQLITE_OK) return nullptr;
   // SQLite itself refuses a file shorter than the pages its header counts.
   if (is_ours(header)) return db;
-  if (is_blank(header) && create_schema(db.get())) return db;
+  if (new_file && is_blank(header) && create_schema(db.get())) return db;
   return nullptr;
 }
 

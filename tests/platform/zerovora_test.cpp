@@ -97,6 +97,10 @@ TEST_F(StandInTest, OpenRefusesFilesThatAreNotItsOwnAndLeavesThemAlone) {
   write_file(file_, noise);
   expect_refused();
 
+  // SQLite reads a file this short as an empty database.
+  write_file(file_, std::string(1, '\0'));
+  expect_refused();
+
   std::filesystem::remove(file_);
   run_sql(file_, "CREATE TABLE other (x); INSERT INTO other VALUES (1);");
   expect_refused();
@@ -105,6 +109,12 @@ TEST_F(StandInTest, OpenRefusesFilesThatAreNotItsOwnAndLeavesThemAlone) {
   add_sample();
   run_sql(file_, "PRAGMA user_version = 2;");
   expect_refused();
+}
+
+TEST_F(StandInTest, AnEmptyFileBecomesADatabase) {
+  write_file(file_, "");
+  add_sample();
+  EXPECT_EQ(count_entries(file_), 1);
 }
 
 TEST_F(StandInTest, OpenRefusesATruncatedCopy) {
