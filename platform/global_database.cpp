@@ -114,6 +114,8 @@ int bind_text(sqlite3_stmt *stmt, int index, const char *text) {
 struct Header {
   std::int64_t application_id = 0;
   std::int64_t user_version = 0;
+  std::int64_t page_count = 0;
+  std::int64_t page_size = 0;
   std::int64_t schema_objects = 0;
 };
 
@@ -122,16 +124,19 @@ struct Header {
 int read_header(sqlite3 *db, Header &header) {
   Statement stmt;
   int rc = prepare(db,
-                   "SELECT a.application_id, v.user_version,"
-                   " (SELECT count(*) FROM sqlite_schema)"
-                   " FROM pragma_application_id a, pragma_user_version v",
+                   "SELECT a.application_id, v.user_version, c.page_count,"
+                   " s.page_size, (SELECT count(*) FROM sqlite_schema)"
+                   " FROM pragma_application_id a, pragma_user_version v,"
+                   " pragma_page_count c, pragma_page_size s",
                    stmt);
   if (rc != SQLITE_OK) return rc;
   rc = sqlite3_step(stmt.get());
   if (rc != SQLITE_ROW) return rc == SQLITE_DONE ? SQLITE_CORRUPT : rc;
   header.application_id = sqlite3_column_int64(stmt.get(), 0);
   header.user_version = sqlite3_column_int64(stmt.get(), 1);
-  header.schema_objects = sqlite3_column_int64(stmt.get(), 2);
+  header.page_count = sqlite3_column_int64(stmt.get(), 2);
+  header.page_size = sqlite3_column_int64(stmt.get(), 3);
+  header.schema_objects = sqlite3_column_int64(stmt.get(), 4);
   return SQLITE_OK;
 }
 
@@ -145,11 +150,29 @@ bool is_blank(const Header &header) {
          header.schema_objects == 0;
 }
 
+// A file shorter than the pages its header counts was cut off: a partial
+// copy, or a card that lost its tail. SQLite refuses some such files itself,
+// but reads one that ends inside its last page as whole.
+bool is_whole(const std::string &path, const Header &header) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 &&
+         st.st_size >= header.page_count * header.page_size;
+}
+
+// Reads the header and checks that the file holds all of its pages, under
+// one read lock.
+bool read_whole_header(sqlite3 *db, const std::string &path, Header &header) {
+  Transaction transaction(db, Transaction::kRead);
+  return transaction.begin_result() == SQLITE_OK &&
+         read_header(db, header) == SQLITE_OK && is_whole(path, header) &&
+         transaction.commit() == SQLITE_OK;
+}
+
 // Creates the schema in a blank file. The write lock is taken before the
 // file is looked at again, so that of several processes opening a new card
 // at once exactly one creates the schema and the others find it.
 bool create_schema(sqlite3 *db) {
-  WriteTransaction transaction(db);
+  Transaction transaction(db, Transaction::kWrite);
   if (transaction.begin_result() != SQLITE_OK) return false;
   Header header;
   if (read_header(db, header) != SQLITE_OK) return false;
@@ -195,8 +218,7 @@ Database open_database(const std::string &path) {
     return nullptr;
   }
   Header header;
-  if (read_header(db.get(), header) != SQLITE_OK) return nullptr;
-  // SQLite itself refuses a file shorter than the pages its header counts.
+  if (!read_whole_header(db.get(), path, header)) return nullptr;
   if (is_ours(header)) return db;
   if (new_file && is_blank(header) && create_schema(db.get())) return db;
   return nullptr;
@@ -261,7 +283,7 @@ int get_file(sqlite3 *db, const char *directory, const char *name,
 int add_file(sqlite3 *db, const char *directory, const char *name,
              std::int64_t size, std::int64_t mtime, const char *title,
              const char *author, const char *tag) {
-  WriteTransaction transaction(db);
+  Transaction transaction(db, Transaction::kWrite);
   if (transaction.begin_result() != SQLITE_OK) {
     return from_sqlite(transaction.begin_result());
   }
@@ -292,7 +314,7 @@ int change_file(sqlite3 *db, const char *directory, const char *name,
   sql += " WHERE directory = ?" + std::to_string(parameter + 1) +
          " AND name = ?" + std::to_string(parameter + 2);
 
-  WriteTransaction transaction(db);
+  Transaction transaction(db, Transaction::kWrite);
   if (transaction.begin_result() != SQLITE_OK) {
     return from_sqlite(transaction.begin_result());
   }

@@ -28,24 +28,29 @@ inline int prepare(sqlite3 *db, const char *sql, Statement &stmt) {
   return rc;
 }
 
-// A write transaction that takes the write lock when it begins, so that a
-// writer waits for others in the busy handler instead of failing later when
-// it would upgrade a read lock. Rolled back unless committed.
-class WriteTransaction {
+// A transaction, rolled back unless committed. A write transaction takes
+// the write lock when it begins, so that a writer waits for others in the
+// busy handler instead of failing later when it would upgrade a read lock.
+// A read transaction holds a read lock from its first read on, so that no
+// writer changes the file in between.
+class Transaction {
  public:
-  explicit WriteTransaction(sqlite3 *db)
+  enum Kind { kRead, kWrite };
+
+  Transaction(sqlite3 *db, Kind kind)
       : db_(db),
-        begin_result_(
-            sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr)) {}
-  WriteTransaction(const WriteTransaction &) = delete;
-  WriteTransaction &operator=(const WriteTransaction &) = delete;
-  ~WriteTransaction() {
+        begin_result_(sqlite3_exec(db,
+                                   kind == kWrite ? "BEGIN IMMEDIATE" : "BEGIN",
+                                   nullptr, nullptr, nullptr)) {}
+  Transaction(const Transaction &) = delete;
+  Transaction &operator=(const Transaction &) = delete;
+  ~Transaction() {
     if (begin_result_ == SQLITE_OK && !committed_) {
       sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
     }
   }
 
-  // The SQLite result code of BEGIN IMMEDIATE.
+  // The SQLite result code of BEGIN.
   int begin_result() const { return begin_result_; }
 
   // Commits; returns the SQLite result code. On failure the destructor

@@ -13,7 +13,9 @@ ensure_x_server() {
   fi
   local display_file
   display_file=$(mktemp)
-  Xvfb -displayfd 5 -nolisten tcp -screen 0 640x480x24 5>"$display_file" \
+  # -noreset: otherwise the server resets whenever its last client leaves,
+  # and refuses the clients that connect meanwhile.
+  Xvfb -displayfd 5 -noreset -nolisten tcp -screen 0 640x480x24 5>"$display_file" \
     >/dev/null 2>&1 &
   X_SERVER_PID=$!
   trap 'kill "$X_SERVER_PID" 2>/dev/null || true' EXIT

@@ -1,5 +1,6 @@
 #include "entries.h"
 
+#include <gtest/gtest.h>
 #include <sqlite3.h>
 
 #include <string>
@@ -51,6 +52,33 @@ int count_entries(const std::string &path) {
   }
   sqlite3_close(db);
   return count;
+}
+
+std::string integrity_check(const std::string &path) {
+  sqlite3 *db = nullptr;
+  std::string verdict = "cannot open";
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) ==
+      SQLITE_OK) {
+    sqlite3_stmt *stmt = nullptr;
+    if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &stmt, nullptr) ==
+            SQLITE_OK &&
+        sqlite3_step(stmt) == SQLITE_ROW) {
+      verdict = reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0));
+    } else {
+      verdict = sqlite3_errmsg(db);
+    }
+    sqlite3_finalize(stmt);
+  }
+  sqlite3_close(db);
+  return verdict;
+}
+
+void run_sql(const std::string &path, const std::string &sql) {
+  sqlite3 *db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
+      << sqlite3_errmsg(db);
+  sqlite3_close(db);
 }
 
 }  // namespace vorn::testing

@@ -1,5 +1,5 @@
 // Reads entries back from a global database, through the library's own
-// lookup and, for counts, straight from the SQLite file.
+// lookup and, for counts and checks, straight from the SQLite file.
 #ifndef VORN_TESTS_ENTRIES_H
 #define VORN_TESTS_ENTRIES_H
 
@@ -27,6 +27,14 @@ std::optional<Entry> read_entry(const std::string &card,
 
 // The number of rows in the database file at `path`, or -1 on failure.
 int count_entries(const std::string &path);
+
+// What SQLite's integrity check says of the database file at `path`: "ok"
+// for a sound file.
+std::string integrity_check(const std::string &path);
+
+// Runs an SQL script on the database file at `path` with SQLite itself;
+// fails the test on error.
+void run_sql(const std::string &path, const std::string &sql);
 
 }  // namespace vorn::testing
 

@@ -1,6 +1,8 @@
-// Runs a program as a child process and collects what it wrote.
+// Runs programs as child processes and collects what they wrote.
 #ifndef VORN_TESTS_PROCESS_H
 #define VORN_TESTS_PROCESS_H
+
+#include <sys/types.h>
 
 #include <chrono>
 #include <string>
@@ -19,13 +21,28 @@ struct ProcessResult {
   std::string err;
 };
 
-// Runs `argv` (argv[0] is the program, searched in this process's PATH when
-// it has no slash) with exactly the environment `env` and standard input
-// from /dev/null. The child is killed after
-// `limit`.
+// A started child; its standard output and error go to memory files.
+struct Child {
+  pid_t pid = -1;
+  int out = -1;
+  int err = -1;
+};
+
+// Starts `argv` (argv[0] is the program, searched in this process's PATH
+// when it has no slash) with exactly the environment `env` and standard
+// input from /dev/null.
+Child start_process(const std::vector<std::string> &argv,
+                    const std::vector<std::string> &env);
+
+// Waits for `child` to end, killing it at `deadline`, and returns what it
+// did. The child's files are closed.
+ProcessResult finish_process(Child &child,
+                             std::chrono::steady_clock::time_point deadline);
+
+// Starts `argv` and finishes it, killing it after `limit`.
 ProcessResult run_process(
     const std::vector<std::string> &argv, const std::vector<std::string> &env,
-    std::chrono::milliseconds limit = std::chrono::seconds(30));
+    std::chrono::milliseconds limit = std::chrono::seconds(60));
 
 }  // namespace vorn::testing
 

@@ -1,0 +1,62 @@
+#include "vorn_fixture.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace vorn::testing {
+namespace {
+
+// The words of a list that CMake joined with '|'.
+std::vector<std::string> split(const std::string &joined) {
+  std::vector<std::string> words;
+  std::size_t start = 0;
+  while (start < joined.size()) {
+    const std::size_t end = std::min(joined.find('|', start), joined.size());
+    words.push_back(joined.substr(start, end - start));
+    start = end + 1;
+  }
+  return words;
+}
+
+}  // namespace
+
+std::string progress(const std::string &file, const std::string &title,
+                     const std::string &author, const std::string &tag) {
+  return "Processing: [file:" + file + "] [title:" + title +
+         "] [author:" + author + "] [tag:" + tag + "]\n";
+}
+
+void VornTest::SetUp() {
+  PrivateCardTest::SetUp();
+  const char *display = std::getenv("DISPLAY");
+  ASSERT_TRUE(display != nullptr && *display != '\0')
+      << "these tests run vorn under an X server: set DISPLAY (the test "
+         "script starts Xvfb)";
+  display_ = display;
+}
+
+std::vector<std::string> VornTest::command(
+    const std::vector<std::string> &args) {
+  std::vector<std::string> argv = split(VORN_EMULATOR);
+  argv.push_back(VORN_BINARY);
+  argv.insert(argv.end(), args.begin(), args.end());
+  return argv;
+}
+
+std::vector<std::string> VornTest::environment(bool with_display) const {
+  std::vector<std::string> env = {"LC_ALL=C", "PATH=/usr/bin:/bin"};
+  if (with_display) env.push_back("DISPLAY=" + display_);
+  for (const char *name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"}) {
+    if (const char *value = std::getenv(name)) {
+      env.push_back(std::string(name) + "=" + value);
+    }
+  }
+  return env;
+}
+
+ProcessResult VornTest::vorn(const std::vector<std::string> &args,
+                             bool with_display) const {
+  return run_process(command(args), environment(with_display));
+}
+
+}  // namespace vorn::testing

@@ -1,0 +1,42 @@
+// A fixture for running the built vorn as a user runs it: on a private card,
+// under the X server that DISPLAY names and, for a cross build, under the
+// build's emulator.
+#ifndef VORN_TESTS_VORN_FIXTURE_H
+#define VORN_TESTS_VORN_FIXTURE_H
+
+#include <string>
+#include <vector>
+
+#include "private_card.h"
+#include "process.h"
+
+namespace vorn::testing {
+
+inline const std::string kUsage = "Usage: vorn [file] [title] [author] [tag]\n";
+inline const std::string kOpenFailure = "failed to open globaldb.";
+
+// The progress line that vorn prints for these values.
+std::string progress(const std::string &file, const std::string &title,
+                     const std::string &author, const std::string &tag);
+
+class VornTest : public PrivateCardTest {
+ protected:
+  void SetUp() override;
+
+  // The command line that runs vorn with `args`.
+  static std::vector<std::string> command(const std::vector<std::string> &args);
+
+  // vorn's environment: the C locale, the display unless `with_display` is
+  // false, and the sanitizers' options when the test has them.
+  std::vector<std::string> environment(bool with_display = true) const;
+
+  // Runs vorn with `args` to its end.
+  ProcessResult vorn(const std::vector<std::string> &args,
+                     bool with_display = true) const;
+
+  std::string display_;
+};
+
+}  // namespace vorn::testing
+
+#endif
