@@ -2,11 +2,13 @@
 # Stages the install under DESTDIR and packs it with cpack. The staged tree
 # holds the tool, its man page and, when built, the stand-in with its header
 # and pkg-config file; the tarball holds the same files. The tool needs
-# libzerovora.so.0, no shared C++ runtime, and carries no RUNPATH.
+# libzerovora.so.0, no shared C++ runtime when it links its own, and carries
+# no RUNPATH.
 #
-# Arguments: build dir, readelf, "stand-in" or "system".
+# Arguments: build dir, readelf, "stand-in" or "system", and whether the C++
+# runtime is linked in (ON or OFF).
 set -euo pipefail
-build_dir=$1 readelf=$2 zerovora=$3
+build_dir=$1 readelf=$2 zerovora=$3 static_runtime=$4
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -32,7 +34,9 @@ fi
 
 dynamic=$("$readelf" -d "$top/bin/vorn")
 grep -q 'NEEDED.*\[libzerovora\.so\.0\]' <<<"$dynamic" || fail "vorn does not need libzerovora.so.0"
-! grep -q 'NEEDED.*libstdc++' <<<"$dynamic" || fail "vorn needs a shared libstdc++"
+if [ "$static_runtime" = ON ]; then
+  ! grep -q 'NEEDED.*libstdc++' <<<"$dynamic" || fail "vorn needs a shared libstdc++"
+fi
 ! grep -q -E 'RUNPATH|RPATH' <<<"$dynamic" || fail "vorn carries a RUNPATH: $(grep PATH <<<"$dynamic")"
 
 (cd "$build_dir" && cpack -B "$work/pack" >/dev/null)

@@ -5,10 +5,11 @@
 # and the vorn of each must need libzerovora.so.0 and run on a private card.
 #
 # Arguments: source dir, build dir holding a built stand-in, readelf,
-# toolchain file (or ""), then the emulator command, if any.
+# toolchain file (or ""), whether that build is sanitized (ON or OFF), then
+# the emulator command, if any.
 set -euo pipefail
-source_dir=$1 build_dir=$2 readelf=$3 toolchain=$4
-shift 4
+source_dir=$1 build_dir=$2 readelf=$3 toolchain=$4 sanitize=$5
+shift 5
 emulator=("$@")
 
 work=$(mktemp -d)
@@ -18,7 +19,7 @@ DESTDIR=$root cmake --install "$build_dir" --component zerovora --prefix /usr >/
 library=$(find "$root" -name libzerovora.so.0)
 pc_dir=$(dirname "$(find "$root" -name zerovora.pc)")
 
-configure=(-DBUILD_TESTING=OFF -DVORN_ZEROVORA=system -DVORN_WERROR=ON)
+configure=(-DBUILD_TESTING=OFF -DVORN_ZEROVORA=system -DVORN_WERROR=ON -DVORN_SANITIZE="$sanitize")
 [ -z "$toolchain" ] || configure+=(-DCMAKE_TOOLCHAIN_FILE="$toolchain")
 map_root=()
 [ "$(id -u)" -eq 0 ] || map_root=(--map-root-user)
