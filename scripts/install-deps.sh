@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that vorn needs, for the given purposes:
 #   build  the compiler, CMake and the libraries the tool links with
-#   test   GoogleTest, the X server and the formatter the suite uses
+#   test   GoogleTest, the X server, valgrind and the formatter the suite uses
 #   demo   the sqlite3 shell that shows the stored entries
 #   cross:ARCH  the cross compiler, the target's libraries and qemu-user for
 #          the Debian architecture ARCH (armhf or arm64), which is added to
@@ -20,7 +20,7 @@ for purpose in "$@"; do
       packages+=(file "g++-$triplet" qemu-user "libgtk2.0-dev:$arch" "libsqlite3-dev:$arch"
         "libgtest-dev:$arch" "libstdc++6:$arch") ;;
     build) packages+=(g++ cmake make pkgconf libgtk2.0-dev libglib2.0-dev libsqlite3-dev) ;;
-    test) packages+=(libgtest-dev xvfb clang-format util-linux) ;;
+    test) packages+=(libgtest-dev xvfb clang-format util-linux valgrind) ;;
     demo) packages+=(sqlite3 xvfb util-linux) ;;
     *) echo "install-deps.sh: unknown purpose: $purpose" >&2; exit 2 ;;
   esac

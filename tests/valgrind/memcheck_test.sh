@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Runs vorn under valgrind's memcheck on every path: add, change, no media
+# root, a missing file and the usage message. Any error, and any block left
+# allocated at the end (even one still reachable), fails the test, except
+# what the toolkit keeps from its start-up (toolkit.supp).
+#
+# Arguments: the vorn binary, "cross" for a cross build (valgrind does not
+# run under qemu-user: the test is skipped), or "native".
+set -euo pipefail
+vorn=$1 build_kind=$2
+if [ "$build_kind" = cross ]; then
+  echo "skipped: valgrind can't run a binary under qemu-user emulation"
+  exit 77
+fi
+here=$(cd "$(dirname "$0")" && pwd)
+map_root=()
+[ "$(id -u)" -eq 0 ] || map_root=(--map-root-user)
+
+exec unshare --mount "${map_root[@]}" env VORN="$vorn" SUPPRESSIONS="$here/toolkit.supp" bash -euo pipefail -c '
+  mount --make-rprivate /
+  mount -t tmpfs card /media
+  card=/media/mmcblk0p1
+  mkdir "$card"
+  printf 12345 >"$card/book"
+  failures=0
+
+  # check NAME STATUS ARGS...: runs vorn under memcheck and expects STATUS.
+  check() {
+    local name=$1 expected=$2 status=0
+    shift 2
+    valgrind --quiet --error-exitcode=97 --leak-check=full --show-leak-kinds=all \
+      --errors-for-leak-kinds=all --suppressions="$SUPPRESSIONS" --num-callers=30 \
+      --log-file="/tmp/memcheck-$$-$name.log" "$VORN" "$@" >/dev/null 2>&1 || status=$?
+    if [ "$status" -ne "$expected" ]; then
+      echo "FAIL: $name ended with $status, not $expected"
+      cat "/tmp/memcheck-$$-$name.log"
+      failures=$((failures + 1))
+    else
+      echo "ok: $name (status $status, no error, nothing left but toolkit start-up memory)"
+    fi
+    rm -f "/tmp/memcheck-$$-$name.log"
+  }
+  check add 0 "$card/book" t a g
+  check change 0 "$card/book" T A G
+  check missing-file 66 "$card/missing" t a g
+  check usage 1 only two
+  rm -r "$card"
+  check no-media-root 255 /media/x t a g
+  exit $failures
+'
