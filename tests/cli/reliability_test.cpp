@@ -108,7 +108,9 @@ TEST_F(ReliabilityTest, EightRunsAtOnceOnOneNewFileLeaveOneEntry) {
   for (int round = 0; round < kRounds; ++round) {
     std::filesystem::remove(kDatabaseFile);
     std::vector<std::string> titles;
-    for (int i = 0; i < kRuns; ++i) titles.push_back("t" + std::to_string(i));
+    for (int i = 0; i < kRuns; ++i) {
+      titles.push_back(std::string("t").append(std::to_string(i)));
+    }
     const auto results =
         run_at_once(std::vector<std::string>(kRuns, path), titles);
     std::vector<std::string> succeeded;
