@@ -14,9 +14,11 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "metadata_table_impl.h"
 #include "sqlite_owners.h"
+#include "statements.h"
 #include "zerovora.h"
 
 struct zerovora_global {
@@ -29,28 +31,8 @@ namespace {
 // A hidden name, so that the file stays out of the way on a media card.
 constexpr const char *kFileName = ".zerovora-global.db";
 
-// Marks the file as ours in its header ("zvdb").
-constexpr std::int64_t kApplicationId = 0x7a766462;
-constexpr std::int64_t kSchemaVersion = 1;
-
 // Long enough for a burst of concurrent runs on a slow card to queue up.
 constexpr int kBusyTimeoutMs = 10000;
-
-std::string create_schema_sql() {
-  return "PRAGMA application_id = " + std::to_string(kApplicationId) +
-         ";"
-         "CREATE TABLE files ("
-         " directory TEXT NOT NULL,"
-         " name TEXT NOT NULL,"
-         " size INTEGER NOT NULL,"
-         " mtime INTEGER NOT NULL,"
-         " title TEXT NOT NULL,"
-         " author TEXT NOT NULL,"
-         " tag TEXT NOT NULL,"
-         " PRIMARY KEY (directory, name));"
-         "PRAGMA user_version = " +
-         std::to_string(kSchemaVersion) + ";";
-}
 
 // The attributes of an entry, in the column order of kSelectEntry.
 struct Attribute {
@@ -64,14 +46,6 @@ constexpr std::array<Attribute, 5> kAttributes = {{
     {ZEROVORA_COLUMN_AUTHOR, true},
     {ZEROVORA_COLUMN_TAG, true},
 }};
-
-constexpr const char *kSelectEntry =
-    "SELECT size, mtime, title, author, tag FROM files"
-    " WHERE directory = ?1 AND name = ?2";
-
-constexpr const char *kInsertEntry =
-    "INSERT INTO files (directory, name, size, mtime, title, author, tag)"
-    " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)";
 
 std::optional<std::size_t> find_attribute(const std::string &name) {
   for (std::size_t i = 0; i < kAttributes.size(); ++i) {
@@ -304,15 +278,11 @@ int add_file(sqlite3 *db, const char *directory, const char *name,
 
 int change_file(sqlite3 *db, const char *directory, const char *name,
                 const metadata_table &table) {
-  std::string sql = "UPDATE files SET ";
-  int parameter = 0;
+  std::vector<const char *> columns;
   for (const auto &column : table.columns) {
-    if (parameter > 0) sql += ", ";
-    sql += kAttributes[*find_attribute(column.name)].name;
-    sql += " = ?" + std::to_string(++parameter);
+    columns.push_back(kAttributes[*find_attribute(column.name)].name);
   }
-  sql += " WHERE directory = ?" + std::to_string(parameter + 1) +
-         " AND name = ?" + std::to_string(parameter + 2);
+  const std::string sql = update_entry_sql(columns);
 
   Transaction transaction(db, Transaction::kWrite);
   if (transaction.begin_result() != SQLITE_OK) {

@@ -1,0 +1,77 @@
+// The lookup and the writes of the stand-in find their entry through the
+// key's unique index and never scan the table, so that a run costs the same
+// on a card with a million entries as on an empty one.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "statements.h"
+#include "zerovora.h"
+
+namespace zerovora {
+namespace {
+
+class QueryPlanTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/zerovora-plan-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    // The library creates the schema.
+    zerovora_global *global = zerovora_global_open(dir_.c_str(), 0);
+    ASSERT_NE(global, nullptr);
+    zerovora_close(global);
+    ASSERT_EQ(sqlite3_open((dir_ + "/.zerovora-global.db").c_str(), &db_),
+              SQLITE_OK);
+  }
+  void TearDown() override {
+    sqlite3_close(db_);
+    std::filesystem::remove_all(dir_);
+  }
+
+  // The details of the query plan of `sql`, one row each.
+  std::vector<std::string> plan(const std::string &sql) {
+    std::vector<std::string> rows;
+    sqlite3_stmt *stmt = nullptr;
+    EXPECT_EQ(sqlite3_prepare_v2(db_, ("EXPLAIN QUERY PLAN " + sql).c_str(), -1,
+                                 &stmt, nullptr),
+              SQLITE_OK)
+        << sqlite3_errmsg(db_);
+    while (sqlite3_step(stmt) == SQLITE_ROW) {
+      rows.emplace_back(
+          reinterpret_cast<const char *>(sqlite3_column_text(stmt, 3)));
+    }
+    sqlite3_finalize(stmt);
+    return rows;
+  }
+
+  std::string dir_;
+  sqlite3 *db_ = nullptr;
+};
+
+constexpr const char *kByKey =
+    "SEARCH files USING INDEX sqlite_autoindex_files_1 (directory=? AND "
+    "name=?)";
+
+TEST_F(QueryPlanTest, TheLookupSearchesTheKeyIndex) {
+  EXPECT_EQ(plan(kSelectEntry), std::vector<std::string>{kByKey});
+}
+
+TEST_F(QueryPlanTest, TheChangeSearchesTheKeyIndex) {
+  EXPECT_EQ(plan(update_entry_sql({"tag", "title", "author"})),
+            std::vector<std::string>{kByKey});
+  EXPECT_EQ(plan(update_entry_sql({"title"})),
+            std::vector<std::string>{kByKey});
+}
+
+TEST_F(QueryPlanTest, TheAddReadsNoTable) {
+  EXPECT_EQ(plan(kInsertEntry), std::vector<std::string>{});
+}
+
+}  // namespace
+}  // namespace zerovora
