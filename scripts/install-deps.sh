@@ -3,6 +3,7 @@
 #   build  the compiler, CMake and the libraries the tool links with
 #   test   GoogleTest, the X server, valgrind and the formatter the suite uses
 #   demo   the sqlite3 shell that shows the stored entries
+#   bench  the X server, the sqlite3 shell and valgrind that the benchmark runs
 #   cross:ARCH  the cross compiler, the target's libraries and qemu-user for
 #          the Debian architecture ARCH (armhf or arm64), which is added to
 #          dpkg's architectures
@@ -22,6 +23,7 @@ for purpose in "$@"; do
     build) packages+=(g++ cmake make pkgconf libgtk2.0-dev libglib2.0-dev libsqlite3-dev) ;;
     test) packages+=(libgtest-dev xvfb clang-format util-linux valgrind) ;;
     demo) packages+=(sqlite3 xvfb util-linux) ;;
+    bench) packages+=(sqlite3 xvfb util-linux valgrind) ;;
     *) echo "install-deps.sh: unknown purpose: $purpose" >&2; exit 2 ;;
   esac
 done
