@@ -49,7 +49,7 @@ struct Options {
   std::string floor;
   std::string cache;
   std::string disk;
-  int runs = 25;
+  int runs = 51;
   std::vector<long> sizes = {0, 10000, 100000, 1000000};
   std::vector<std::string> media = {"tmpfs", "disk"};
   bool instructions = true;
