@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -66,6 +67,28 @@ std::vector<std::string> split(const std::string &list) {
   return items;
 }
 
+// A list of database sizes: entry counts, each a decimal number from 0 up,
+// given in any order; repeats are dropped.
+std::vector<long> parse_sizes(const std::string &list) {
+  std::vector<long> sizes;
+  for (const auto &item : split(list)) {
+    char *end = nullptr;
+    errno = 0;
+    const long size = std::strtol(item.c_str(), &end, 10);
+    if (item.empty() ||
+        item.find_first_not_of("0123456789") != std::string::npos ||
+        *end != '\0' || errno != 0) {
+      die("--sizes takes entry counts such as 0,1000 (whole numbers from 0 "
+          "up), not '" +
+          item + "'");
+    }
+    sizes.push_back(size);
+  }
+  std::sort(sizes.begin(), sizes.end());
+  sizes.erase(std::unique(sizes.begin(), sizes.end()), sizes.end());
+  return sizes;
+}
+
 Options parse(int argc, char **argv) {
   Options options;
   for (int i = 1; i < argc; ++i) {
@@ -88,9 +111,7 @@ Options parse(int argc, char **argv) {
     } else if (arg == "--runs") {
       options.runs = std::stoi(value());
     } else if (arg == "--sizes") {
-      options.sizes.clear();
-      for (const auto &size : split(value()))
-        options.sizes.push_back(std::stol(size));
+      options.sizes = parse_sizes(value());
     } else if (arg == "--media") {
       options.media = split(value());
     } else if (arg == "--no-instructions") {
@@ -344,9 +365,13 @@ int main(int argc, char **argv) {
   const std::vector<long> &sizes = options.sizes;
   const int runs = options.runs;
   fs::create_directories(options.cache);
+  // The scaling table compares the largest database with an empty one,
+  // which is made even when 0 is not among the sizes.
+  const long largest = sizes.back();
   std::map<long, std::string> databases;
   for (long size : sizes)
     databases[size] = cached_database(options.cache, size);
+  databases[0] = cached_database(options.cache, 0);
 
   // The tmpfs card folders live in a tmpfs over /media, beside the media
   // root that each run's card is bound over.
@@ -387,9 +412,11 @@ int main(int argc, char **argv) {
         std::fflush(stdout);
       }
     }
+    if (cards[medium].count(0) == 0) {
+      cards[medium][0] = make_card(root + "/card-0", databases[0], 0);
+    }
   }
 
-  const long largest = sizes.back();
   std::printf(
       "\nvorn on the largest database against vorn on an empty one, run "
       "alternately:\n\n"
