@@ -70,10 +70,27 @@ int change_entry(zerovora_global *global, const gchar *directory,
   return zerovora_global_change_file(global, directory, name, values.get());
 }
 
+// Writes why `path` names no file entry and returns true, or returns false
+// when it names one.
+bool refuse_file_name(const char *path) {
+  const std::size_t length = std::strlen(path);
+  if (length == 0) {
+    std::fputs("vorn: the file name is empty\n", stderr);
+    return true;
+  }
+  if (path[length - 1] == '/') {
+    std::fprintf(stderr, "vorn: %s: a name ending in '/' names no file\n",
+                 path);
+    return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 int set_file_metadata(const char *path, const char *title, const char *author,
                       const char *tag) {
+  if (refuse_file_name(path)) return kResultNotAFileName;
   const GlibString directory(g_path_get_dirname(path));
   const GlibString name(g_path_get_basename(path));
   const GlobalDatabase global(zerovora_global_open(kMediaRoot, 0));

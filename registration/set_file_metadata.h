@@ -16,6 +16,11 @@ inline constexpr int kResultDatabaseUnavailable = -1;
 // added. Distinct from the library's failure codes.
 inline constexpr int kResultFileUnreadable = 66;
 
+// set_file_metadata's result when `path` names no file entry: it is empty,
+// or it ends with a slash (for which the directory part and the base name
+// would both name the folder). Nothing is opened, added or changed.
+inline constexpr int kResultNotAFileName = 65;
+
 // Brings the entry of the file at `path` in the global database at
 // kMediaRoot up to date with `title`, `author` and `tag`. None may be null;
 // all are read during the call and never kept.
@@ -26,11 +31,12 @@ inline constexpr int kResultFileUnreadable = 66;
 // when it holds one, its tag, title and author are changed and its size and
 // time are kept. The file's contents are never opened.
 //
-// Returns 0 on success; kResultDatabaseUnavailable when the database does
-// not open, after printing "failed to open globaldb." to standard output;
-// kResultFileUnreadable when a new entry would be needed but the file's
-// status can't be read, after one line on standard error naming the file
-// and the reason; otherwise the library's failure code from the add, from
+// Returns 0 on success; kResultNotAFileName, after one line on standard
+// error, when `path` is empty or ends with a slash; kResultDatabaseUnavailable
+// when the database does not open, after printing "failed to open globaldb." to
+// standard output; kResultFileUnreadable when a new entry would be needed but
+// the file's status can't be read, after one line on standard error naming the
+// file and the reason; otherwise the library's failure code from the add, from
 // filling the values table or from the change.
 int set_file_metadata(const char *path, const char *title, const char *author,
                       const char *tag);

@@ -11,6 +11,7 @@
 #include "exit_status.h"
 #include "files.h"
 #include "private_card.h"
+#include "set_file_metadata.h"
 #include "vorn_fixture.h"
 
 namespace vorn::testing {
@@ -50,15 +51,56 @@ TEST_F(VornTest, AnyCountButFourValuesIsAUsageError) {
   EXPECT_FALSE(exists(kDatabaseFile));
 }
 
-TEST_F(VornTest, ToolkitOptionsAreTakenOutBeforeCounting) {
+TEST_F(VornTest, OnlyLeadingToolkitOptionsReachTheToolkit) {
   const std::string path = kRoot + "/f";
   write_file(path, "");
-  auto run = vorn({"--g-fatal-warnings", path, "t", "a", "g"});
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, progress(path, "t", "a", "g"));
-  run = vorn({"--g-fatal-warnings", path, "t", "a"});
-  EXPECT_EQ(run.status, kExitUsage);
-  EXPECT_EQ(run.err, kUsage);
+  const std::string module = "--gtk-module=" + kRoot + "/no-such-module.so";
+  struct Case {
+    std::vector<std::string> args;
+    std::string title;  // stored; empty for the usage message
+  };
+  for (const auto &c : std::vector<Case>{
+           {{"--g-fatal-warnings", path, "t", "a", "g"}, "t"},
+           {{"--display", display_, path, "t", "a", "g"}, "t"},
+           {{"--", path, "--sync", "a", "g"}, "--sync"},
+           {{"--g-fatal-warnings", "--", path, module, "a", "g"}, module},
+           {{path, "--sync", "a", "g"}, "--sync"},
+           {{path, "--", "a", "g"}, "--"},
+           {{"--g-fatal-warnings", path, "t", "a"}, ""},
+           {{"--", path, "t", "a"}, ""}}) {
+    SCOPED_TRACE(c.args[0] + " " + c.args[1] + " " + c.args[2]);
+    const auto run = vorn(c.args);
+    if (c.title.empty()) {
+      EXPECT_EQ(run.status, kExitUsage);
+      EXPECT_EQ(run.err, kUsage);
+      continue;
+    }
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, progress(path, c.title, "a", "g"));
+    // A module that the toolkit tried to load would be reported here.
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(read_entry(kRoot, kRoot, "f")->title, c.title);
+  }
+}
+
+TEST_F(VornTest, NamesOfNoFileEntryAreRefusedAndChangeNothing) {
+  const std::string folder = kRoot + "/books";
+  ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+  write_file(folder + "/books", "inner");
+  ASSERT_EQ(vorn({folder + "/books", "t", "a", "g"}).status, 0);
+  const std::string before = read_file(kDatabaseFile);
+  for (const auto &[path, reason] :
+       std::vector<std::pair<std::string, std::string>>{
+           {"", "vorn: the file name is empty\n"},
+           {folder + "/",
+            "vorn: " + folder + "/: a name ending in '/' names no file\n"},
+           {"/", "vorn: /: a name ending in '/' names no file\n"}}) {
+    const auto run = vorn({path, "T", "A", "G"});
+    EXPECT_EQ(run.status, kResultNotAFileName) << path;
+    EXPECT_EQ(run.out, progress(path, "T", "A", "G"));
+    EXPECT_EQ(run.err, reason);
+  }
+  EXPECT_TRUE(read_file(kDatabaseFile) == before) << "the database changed";
 }
 
 TEST_F(VornTest, WithoutTheMediaRootItFailsAfterTheProgressLine) {
