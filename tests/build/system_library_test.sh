@@ -15,7 +15,7 @@ emulator=("$@")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 root=$work/root
-DESTDIR=$root cmake --install "$build_dir" --component zerovora --prefix /usr >/dev/null
+DESTDIR=$root cmake --install "$build_dir" --component standin --prefix /usr >/dev/null
 library=$(find "$root" -name libzerovora.so.0)
 pc_dir=$(dirname "$(find "$root" -name zerovora.pc)")
 
