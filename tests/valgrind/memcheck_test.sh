@@ -2,7 +2,8 @@
 # Runs vorn under valgrind's memcheck on every path: add, change, no media
 # root, a missing file and the usage message. Any error, and any block left
 # allocated at the end (even one still reachable), fails the test, except
-# what the toolkit keeps from its start-up (toolkit.supp).
+# what the toolkit keeps from its start-up (toolkit.supp) and the stand-in's
+# private C++ runtime's exception pool (standin.supp).
 #
 # Arguments: the vorn binary, "cross" for a cross build (valgrind does not
 # run under qemu-user: the test is skipped), or "native".
@@ -16,7 +17,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 map_root=()
 [ "$(id -u)" -eq 0 ] || map_root=(--map-root-user)
 
-exec unshare --mount "${map_root[@]}" env VORN="$vorn" SUPPRESSIONS="$here/toolkit.supp" bash -euo pipefail -c '
+exec unshare --mount "${map_root[@]}" env VORN="$vorn" SUPPRESSIONS="$here/toolkit.supp" STANDIN_SUPPRESSIONS="$here/standin.supp" bash -euo pipefail -c '
   mount --make-rprivate /
   mount -t tmpfs card /media
   card=/media/mmcblk0p1
@@ -29,7 +30,8 @@ exec unshare --mount "${map_root[@]}" env VORN="$vorn" SUPPRESSIONS="$here/toolk
     local name=$1 expected=$2 status=0
     shift 2
     valgrind --quiet --error-exitcode=97 --leak-check=full --show-leak-kinds=all \
-      --errors-for-leak-kinds=all --suppressions="$SUPPRESSIONS" --num-callers=30 \
+      --errors-for-leak-kinds=all --suppressions="$SUPPRESSIONS" \
+      --suppressions="$STANDIN_SUPPRESSIONS" --num-callers=30 \
       --log-file="/tmp/memcheck-$$-$name.log" "$VORN" "$@" >/dev/null 2>&1 || status=$?
     if [ "$status" -ne "$expected" ]; then
       echo "FAIL: $name ended with $status, not $expected"
