@@ -137,6 +137,11 @@ std::string cached_database(const std::string &cache, long entries) {
   const std::string building = cache + "/building";
   fs::remove_all(building);
   fs::create_directories(building);
+  // The library opens a database only on a mounted card.
+  if (mount(building.c_str(), building.c_str(), nullptr, MS_BIND, nullptr) !=
+      0) {
+    die("cannot bind " + building + " over itself: " + std::strerror(errno));
+  }
   zerovora_global *global = zerovora_global_open(building.c_str(), 0);
   if (global == nullptr) die("cannot create a database in " + building);
   zerovora_close(global);
@@ -158,6 +163,7 @@ std::string cached_database(const std::string &cache, long entries) {
     die(std::string("cannot fill the database: ") + sqlite3_errmsg(db));
   }
   sqlite3_close(db);
+  umount2(building.c_str(), 0);
   fs::rename(file, path);
   fs::remove_all(building);
   return path;

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The main job: builds vorn and runs it on a sample file on a scratch card,
 # once to add the file and once to change it, then shows the stored entry
-# with the sqlite3 shell. The card is a tmpfs over /media in a private mount
-# namespace, so nothing on the host changes.
+# with the sqlite3 shell. The card is a tmpfs mounted at the media root in a
+# private mount namespace, so nothing on the host changes.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${VORN_BUILD_DIR:-$top/build}
@@ -21,7 +21,9 @@ unshare --mount "${as_root[@]}" env VORN="$build/cli/vorn" bash -euo pipefail -c
   mount --make-rprivate /
   mount -t tmpfs scratch-card /media
   card=/media/mmcblk0p1
-  mkdir -p "$card/books"
+  mkdir "$card"
+  mount -t tmpfs scratch-card "$card"
+  mkdir "$card/books"
   printf "The tide came in twice that day.\n" >"$card/books/salt-road.txt"
 
   run() {

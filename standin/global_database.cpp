@@ -11,8 +11,15 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <initializer_list>
+#include <memory>
 #include <new>
 #include <optional>
+#include <span>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -75,14 +82,27 @@ int from_sqlite(int rc) {
     case SQLITE_NOTADB:
       return ZEROVORA_ERROR_CORRUPT;
     case SQLITE_CONSTRAINT:
-      return ZEROVORA_ERROR_EXISTS;
+      // Only the key's uniqueness means that the entry exists; any other
+      // constraint (a NOT NULL, say) is a failure of the library's own.
+      return rc == SQLITE_CONSTRAINT_PRIMARYKEY ? ZEROVORA_ERROR_EXISTS
+                                                : ZEROVORA_ERROR_IO;
+    case SQLITE_TOOBIG:
+      return ZEROVORA_ERROR_ARGUMENT;
     default:
       return ZEROVORA_ERROR_IO;
   }
 }
 
-int bind_text(sqlite3_stmt *stmt, int index, const char *text) {
-  return sqlite3_bind_text(stmt, index, text, -1, SQLITE_STATIC);
+// Binds each of `texts` to the parameters from `first` on; returns the
+// first failure, or SQLITE_OK.
+int bind_texts(sqlite3_stmt *stmt, int first,
+               std::initializer_list<const char *> texts) {
+  int index = first;
+  for (const char *text : texts) {
+    const int rc = sqlite3_bind_text(stmt, index++, text, -1, SQLITE_STATIC);
+    if (rc != SQLITE_OK) return rc;
+  }
+  return SQLITE_OK;
 }
 
 // What the header of an opened file says about it.
@@ -91,7 +111,6 @@ struct Header {
   std::int64_t user_version = 0;
   std::int64_t page_count = 0;
   std::int64_t page_size = 0;
-  std::int64_t schema_objects = 0;
 };
 
 // Runs `sql`, which yields one integer, into `value`.
@@ -105,9 +124,10 @@ int read_integer(sqlite3 *db, const char *sql, std::int64_t &value) {
   return SQLITE_OK;
 }
 
-// Reads the header. This is the first read of the file, so SQLite also
-// rolls back here what a killed writer left half done. Plain pragmas cost
-// far less to prepare than one query over the pragmas' table functions.
+// Reads the header. This is the first read of the file in its transaction,
+// so SQLite also rolls back here what a killed writer left half done. Plain
+// pragmas cost far less to prepare than one query over the pragmas' table
+// functions.
 int read_header(sqlite3 *db, Header &header) {
   const std::pair<const char *, std::int64_t *> fields[] = {
       {"PRAGMA application_id", &header.application_id},
@@ -119,21 +139,41 @@ int read_header(sqlite3 *db, Header &header) {
     const int rc = read_integer(db, sql, *value);
     if (rc != SQLITE_OK) return rc;
   }
-  // Only a file that is not marked as ours can be blank.
-  if (header.application_id != 0) return SQLITE_OK;
-  return read_integer(db, "SELECT count(*) FROM sqlite_schema",
-                      header.schema_objects);
+  return SQLITE_OK;
 }
 
-bool is_ours(const Header &header) {
-  return header.application_id == kApplicationId &&
-         header.user_version == kSchemaVersion;
+bool same_text(const unsigned char *text, const char *expected) {
+  if (text == nullptr || expected == nullptr)
+    return text == nullptr && !expected;
+  return std::strcmp(reinterpret_cast<const char *>(text), expected) == 0;
 }
 
-bool is_blank(const Header &header) {
-  return header.application_id == 0 && header.user_version == 0 &&
-         header.schema_objects == 0;
+// True when the file's schema is exactly `expected`, row for row: nothing
+// added (no table, index, view or trigger), nothing changed.
+bool schema_is(sqlite3 *db, std::span<const SchemaObject> expected) {
+  Statement stmt;
+  if (prepare(db, "SELECT type, name, tbl_name, sql FROM sqlite_schema",
+              stmt) != SQLITE_OK) {
+    return false;
+  }
+  for (const SchemaObject &object : expected) {
+    if (sqlite3_step(stmt.get()) != SQLITE_ROW ||
+        !same_text(sqlite3_column_text(stmt.get(), 0), object.type) ||
+        !same_text(sqlite3_column_text(stmt.get(), 1), object.name) ||
+        !same_text(sqlite3_column_text(stmt.get(), 2), object.table) ||
+        !same_text(sqlite3_column_text(stmt.get(), 3), object.sql)) {
+      return false;
+    }
+  }
+  return sqlite3_step(stmt.get()) == SQLITE_DONE;
 }
+
+// What a database file holds, for the library.
+enum class Content {
+  kOurs,     // our marks and exactly our schema
+  kBlank,    // no marks and no schema: nothing yet, as far as SQLite sees
+  kForeign,  // anything else, never to be written
+};
 
 // A file shorter than the pages its header counts was cut off: a partial
 // copy, or a card that lost its tail. SQLite refuses some such files itself,
@@ -144,26 +184,51 @@ bool is_whole(const std::string &path, const Header &header) {
          st.st_size >= header.page_count * header.page_size;
 }
 
-// Reads the header and checks that the file holds all of its pages, under
-// one read lock.
-bool read_whole_header(sqlite3 *db, const std::string &path, Header &header) {
-  Transaction transaction(db, Transaction::kRead);
-  return transaction.begin_result() == SQLITE_OK &&
-         read_header(db, header) == SQLITE_OK && is_whole(path, header) &&
-         transaction.commit() == SQLITE_OK;
+// Examines the file inside a transaction that the caller holds, so that
+// no writer changes it meanwhile.
+Content examine(sqlite3 *db, const std::string &path) {
+  Header header;
+  if (read_header(db, header) != SQLITE_OK) return Content::kForeign;
+  if (header.application_id == kApplicationId &&
+      header.user_version == kSchemaVersion) {
+    return is_whole(path, header) && schema_is(db, kSchema) ? Content::kOurs
+                                                            : Content::kForeign;
+  }
+  // A blank file is written only when it is empty on disk, which the
+  // caller checks under the write lock. (A write transaction on an empty
+  // file counts one page that is not on disk yet.)
+  if (header.application_id == 0 && header.user_version == 0 &&
+      schema_is(db, {})) {
+    return Content::kBlank;
+  }
+  return Content::kForeign;
+}
+
+// True when the file at `path` is empty. SQLite takes some short files for
+// empty databases, and such a file is not ours to write.
+bool is_empty_file(const std::string &path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0;
 }
 
 // Creates the schema in a blank file. The write lock is taken before the
-// file is looked at again, so that of several processes opening a new card
-// at once exactly one creates the schema and the others find it.
-bool create_schema(sqlite3 *db) {
+// file is examined again, so that of several processes opening a new card
+// at once exactly one creates the schema and the others find it; and the
+// file counts as new only now, after SQLite has rolled back whatever a
+// writer killed while creating it left behind.
+bool create_schema(sqlite3 *db, const std::string &path) {
   Transaction transaction(db, Transaction::kWrite);
   if (transaction.begin_result() != SQLITE_OK) return false;
-  Header header;
-  if (read_header(db, header) != SQLITE_OK) return false;
-  if (is_ours(header)) return transaction.commit() == SQLITE_OK;
-  if (!is_blank(header)) return false;
-  if (sqlite3_exec(db, create_schema_sql().c_str(), nullptr, nullptr,
+  switch (examine(db, path)) {
+    case Content::kOurs:
+      return transaction.commit() == SQLITE_OK;
+    case Content::kForeign:
+      return false;
+    case Content::kBlank:
+      break;
+  }
+  if (!is_empty_file(path) ||
+      sqlite3_exec(db, create_schema_sql().c_str(), nullptr, nullptr,
                    nullptr) != SQLITE_OK) {
     return false;
   }
@@ -175,38 +240,121 @@ bool is_directory(const char *path) {
   return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// True when nothing, or an empty file, is at `path`: only then may the
-// schema be created. SQLite takes some short files for empty databases, and
-// such a file is not ours to write.
-bool is_new_file(const std::string &path) {
-  struct stat st {};
-  if (stat(path.c_str(), &st) != 0) return errno == ENOENT;
-  return S_ISREG(st.st_mode) && st.st_size == 0;
+// Undoes the octal escapes (\040 for a space) of a path in the mount table.
+std::string unescape_mount_path(const std::string &field) {
+  const auto is_octal = [](char c) { return c >= '0' && c <= '7'; };
+  std::string path;
+  for (std::size_t i = 0; i < field.size(); ++i) {
+    if (field[i] == '\\' && i + 3 < field.size() && is_octal(field[i + 1]) &&
+        is_octal(field[i + 2]) && is_octal(field[i + 3])) {
+      path +=
+          static_cast<char>((field[i + 1] - '0') * 64 +
+                            (field[i + 2] - '0') * 8 + (field[i + 3] - '0'));
+      i += 3;
+    } else {
+      path += field[i];
+    }
+  }
+  return path;
 }
 
-Database open_database(const std::string &path) {
-  const bool new_file = is_new_file(path);
-  sqlite3 *raw = nullptr;
-  const int rc = sqlite3_open_v2(
-      path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
-  Database db(raw);
-  if (rc != SQLITE_OK) return nullptr;
-  sqlite3_busy_timeout(db.get(), kBusyTimeoutMs);
+// True when the process's mount table has a mount at `directory`.
+bool listed_as_mount_point(const char *directory) {
+  char *canonical = realpath(directory, nullptr);
+  if (canonical == nullptr) return false;
+  const std::string wanted(canonical);
+  std::free(canonical);
+  std::ifstream table("/proc/self/mountinfo");
+  std::string line;
+  while (std::getline(table, line)) {
+    // The fifth field is the mount point.
+    std::istringstream fields(line);
+    std::string field;
+    for (int i = 0; i < 5 && fields >> field; ++i) {
+    }
+    if (unescape_mount_path(field) == wanted) return true;
+  }
+  return false;
+}
+
+// True when `directory` is the root of a mounted file system: a card, not a
+// folder of the file system that a card would be mounted on. Mount points
+// usually stay when the card is out, and what is written there would be
+// hidden once a card is in. A bind mount counts; it shows only in the mount
+// table when it binds a folder of the file system below it.
+bool is_mount_point(const char *directory) {
+  struct stat self {};
+  struct stat parent {};
+  const std::string up = std::string(directory) + "/..";
+  if (stat(directory, &self) != 0 || stat(up.c_str(), &parent) != 0) {
+    return false;
+  }
+  if (self.st_dev != parent.st_dev || self.st_ino == parent.st_ino) {
+    return true;
+  }
+  return listed_as_mount_point(directory);
+}
+
+// True when nothing, or a regular file, is at `path`. A link is refused
+// rather than followed: the card may have been prepared to make the library
+// create or fill a file anywhere.
+bool is_file_or_nothing(const std::string &path) {
+  struct stat st {};
+  if (lstat(path.c_str(), &st) != 0) return errno == ENOENT;
+  return S_ISREG(st.st_mode);
+}
+
+// Settings for a file that anyone may have written: SQLite's defensive mode,
+// no trust in functions that the schema names, no triggers or views (ours
+// has none), cell sizes checked on every read, and no memory mapping, so
+// that a damaged file shows as an error rather than a fault.
+bool harden(sqlite3 *db) {
+  sqlite3_busy_timeout(db, kBusyTimeoutMs);
+  sqlite3_extended_result_codes(db, 1);
+  const std::pair<int, int> settings[] = {
+      {SQLITE_DBCONFIG_DEFENSIVE, 1},
+      {SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0},
+      {SQLITE_DBCONFIG_ENABLE_TRIGGER, 0},
+      {SQLITE_DBCONFIG_ENABLE_VIEW, 0},
+  };
+  for (const auto &[option, value] : settings) {
+    if (sqlite3_db_config(db, option, value, nullptr) != SQLITE_OK) {
+      return false;
+    }
+  }
   // The default rollback journal keeps the database a single file whenever
   // no write is under way: a card that is pulled out and read elsewhere
   // carries everything, and a killed writer's journal is rolled back by the
   // next reader. EXTRA syncs the journal, the file and, after the journal is
   // deleted to commit, the directory, so that a write that returned success
   // survives a power cut that follows it at once.
-  if (sqlite3_exec(db.get(), "PRAGMA synchronous = EXTRA", nullptr, nullptr,
-                   nullptr) != SQLITE_OK) {
-    return nullptr;
+  return sqlite3_exec(db,
+                      "PRAGMA synchronous = EXTRA;"
+                      "PRAGMA cell_size_check = ON;"
+                      "PRAGMA mmap_size = 0",
+                      nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+Database open_database(const std::string &path) {
+  if (!is_file_or_nothing(path)) return nullptr;
+  sqlite3 *raw = nullptr;
+  const int rc = sqlite3_open_v2(
+      path.c_str(), &raw,
+      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW,
+      nullptr);
+  Database db(raw);
+  if (rc != SQLITE_OK || !harden(db.get())) return nullptr;
+  {
+    Transaction transaction(db.get(), Transaction::kRead);
+    if (transaction.begin_result() != SQLITE_OK) return nullptr;
+    const Content content = examine(db.get(), path);
+    if (content == Content::kForeign) return nullptr;
+    if (content == Content::kOurs) {
+      return transaction.commit() == SQLITE_OK ? std::move(db) : nullptr;
+    }
   }
-  Header header;
-  if (!read_whole_header(db.get(), path, header)) return nullptr;
-  if (is_ours(header)) return db;
-  if (new_file && is_blank(header) && create_schema(db.get())) return db;
-  return nullptr;
+  if (!create_schema(db.get(), path)) return nullptr;
+  return db;
 }
 
 // Checks that every column of `table` is a known attribute (a changeable
@@ -239,7 +387,7 @@ std::string column_text(sqlite3_stmt *stmt, int column) {
 // Fills a new table with the columns of `wanted` from the current row of
 // kSelectEntry.
 metadata_table *make_result(sqlite3_stmt *stmt, const metadata_table &wanted) {
-  auto *result = new metadata_table;
+  auto result = std::make_unique<metadata_table>();
   for (const auto &column : wanted.columns) {
     const int index = static_cast<int>(*find_attribute(column.name));
     const bool number =
@@ -248,16 +396,15 @@ metadata_table *make_result(sqlite3_stmt *stmt, const metadata_table &wanted) {
         {column.name, number ? std::to_string(sqlite3_column_int64(stmt, index))
                              : column_text(stmt, index)});
   }
-  return result;
+  return result.release();
 }
 
 int get_file(sqlite3 *db, const char *directory, const char *name,
              const metadata_table &table, metadata_table **out) {
   Statement stmt;
   int rc = prepare(db, kSelectEntry, stmt);
+  if (rc == SQLITE_OK) rc = bind_texts(stmt.get(), 1, {directory, name});
   if (rc != SQLITE_OK) return from_sqlite(rc);
-  bind_text(stmt.get(), 1, directory);
-  bind_text(stmt.get(), 2, name);
   rc = sqlite3_step(stmt.get());
   if (rc == SQLITE_DONE) return ZEROVORA_ERROR_NOT_FOUND;
   if (rc != SQLITE_ROW) return from_sqlite(rc);
@@ -274,14 +421,11 @@ int add_file(sqlite3 *db, const char *directory, const char *name,
   }
   Statement stmt;
   int rc = prepare(db, kInsertEntry, stmt);
+  if (rc == SQLITE_OK) rc = bind_texts(stmt.get(), 1, {directory, name});
+  if (rc == SQLITE_OK) rc = sqlite3_bind_int64(stmt.get(), 3, size);
+  if (rc == SQLITE_OK) rc = sqlite3_bind_int64(stmt.get(), 4, mtime);
+  if (rc == SQLITE_OK) rc = bind_texts(stmt.get(), 5, {title, author, tag});
   if (rc != SQLITE_OK) return from_sqlite(rc);
-  bind_text(stmt.get(), 1, directory);
-  bind_text(stmt.get(), 2, name);
-  sqlite3_bind_int64(stmt.get(), 3, size);
-  sqlite3_bind_int64(stmt.get(), 4, mtime);
-  bind_text(stmt.get(), 5, title);
-  bind_text(stmt.get(), 6, author);
-  bind_text(stmt.get(), 7, tag);
   rc = sqlite3_step(stmt.get());
   if (rc != SQLITE_DONE) return from_sqlite(rc);
   return from_sqlite(transaction.commit());
@@ -301,14 +445,16 @@ int change_file(sqlite3 *db, const char *directory, const char *name,
   }
   Statement stmt;
   int rc = prepare(db, sql.c_str(), stmt);
-  if (rc != SQLITE_OK) return from_sqlite(rc);
   int index = 0;
   for (const auto &column : table.columns) {
-    sqlite3_bind_text(stmt.get(), ++index, column.text->data(),
-                      static_cast<int>(column.text->size()), SQLITE_STATIC);
+    if (rc != SQLITE_OK) break;
+    rc =
+        sqlite3_bind_text(stmt.get(), ++index, column.text->data(),
+                          static_cast<int>(column.text->size()), SQLITE_STATIC);
   }
-  bind_text(stmt.get(), ++index, directory);
-  bind_text(stmt.get(), ++index, name);
+  if (rc == SQLITE_OK)
+    rc = bind_texts(stmt.get(), index + 1, {directory, name});
+  if (rc != SQLITE_OK) return from_sqlite(rc);
   rc = sqlite3_step(stmt.get());
   if (rc != SQLITE_DONE) return from_sqlite(rc);
   if (sqlite3_changes(db) == 0) return ZEROVORA_ERROR_NOT_FOUND;
@@ -322,7 +468,8 @@ extern "C" {
 
 zerovora_global *zerovora_global_open(const char *directory, int flags) {
   if (directory == nullptr || flags != ZEROVORA_OPEN_DEFAULT ||
-      !zerovora::is_directory(directory)) {
+      !zerovora::is_directory(directory) ||
+      !zerovora::is_mount_point(directory)) {
     return nullptr;
   }
   try {

@@ -40,6 +40,7 @@ check() {
     mount --make-rprivate /
     mount -t tmpfs card /media
     mkdir /media/mmcblk0p1
+    mount -t tmpfs card /media/mmcblk0p1
     printf 12345 >/media/mmcblk0p1/f
     "$@" /media/mmcblk0p1/f t a g
     test -s /media/mmcblk0p1/.zerovora-global.db' _ "${emulator[@]}" "$build/cli/vorn") ||

@@ -295,8 +295,7 @@ TEST_F(ReliabilityTest, AReadOnlyCardRefusesWritesAndKeepsItsBytes) {
   write_file(kRoot + "/new", "x");
   ASSERT_EQ(vorn({kRoot + "/known", "t", "a", "g"}).status, 0);
   const std::string before = read_file(kDatabaseFile);
-  ASSERT_EQ(mount(nullptr, "/media", nullptr, MS_REMOUNT | MS_RDONLY, nullptr),
-            0);
+  ASSERT_EQ(mount(nullptr, kCard, nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
   auto run = vorn({kRoot + "/new", "t", "a", "g"});
   EXPECT_EQ(run.status, ZEROVORA_ERROR_READ_ONLY);
   EXPECT_EQ(run.out, progress(kRoot + "/new", "t", "a", "g"));
@@ -331,6 +330,36 @@ TEST_F(ReliabilityTest, DatabaseFilesThatAreNotOursAreRefusedAndKept) {
   write_file(kDatabaseFile, real);
   run_sql(kDatabaseFile, "PRAGMA user_version = 2");
   expect_refused("a newer schema version");
+
+  for (const char *addition :
+       {"CREATE TRIGGER wipe AFTER UPDATE ON files BEGIN DELETE FROM files; "
+        "END",
+        "CREATE INDEX by_tag ON files (tag)", "CREATE VIEW v AS SELECT 1",
+        "CREATE TABLE extra (x)"}) {
+    write_file(kDatabaseFile, real);
+    run_sql(kDatabaseFile, addition);
+    expect_refused(addition);
+  }
+
+  // Links in the database file's place, to a path off the card and to a
+  // database of ours elsewhere: neither is followed.
+  const std::string elsewhere = "/media/elsewhere.db";
+  for (bool target_exists : {false, true}) {
+    SCOPED_TRACE(target_exists ? "a link to our database elsewhere"
+                               : "a dangling link");
+    std::filesystem::remove(kDatabaseFile);
+    std::filesystem::remove(elsewhere);
+    if (target_exists) write_file(elsewhere, real);
+    ASSERT_EQ(symlink(elsewhere.c_str(), kDatabaseFile), 0);
+    const auto run = vorn({kRoot + "/f", "t", "a", "g"});
+    EXPECT_EQ(run.status, 255);
+    EXPECT_EQ(run.out, progress(kRoot + "/f", "t", "a", "g") + kOpenFailure);
+    EXPECT_EQ(std::filesystem::read_symlink(kDatabaseFile), elsewhere);
+    EXPECT_EQ(exists(elsewhere), target_exists);
+    if (target_exists) {
+      EXPECT_TRUE(read_file(elsewhere) == real);
+    }
+  }
 
   std::filesystem::remove(kDatabaseFile);
   run_sql(kDatabaseFile,

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -104,12 +105,21 @@ TEST_F(VornTest, NamesOfNoFileEntryAreRefusedAndChangeNothing) {
 }
 
 TEST_F(VornTest, WithoutTheMediaRootItFailsAfterTheProgressLine) {
+  take_card_out();
   ASSERT_EQ(rmdir(kCard), 0);
   const auto run = vorn({"/media/f", "t", "a", "g"});
   EXPECT_EQ(run.status, 255);
   EXPECT_EQ(run.out, progress("/media/f", "t", "a", "g") + kOpenFailure);
   EXPECT_EQ(run.err, "");
   EXPECT_FALSE(exists(kCard));
+}
+
+TEST_F(VornTest, WithNoCardMountedNothingIsWritten) {
+  take_card_out();
+  const auto run = vorn({"/media/f", "t", "a", "g"});
+  EXPECT_EQ(run.status, 255);
+  EXPECT_EQ(run.out, progress("/media/f", "t", "a", "g") + kOpenFailure);
+  EXPECT_TRUE(std::filesystem::is_empty(kCard));
 }
 
 TEST_F(VornTest, AMissingFileIsReportedAndNotAdded) {

@@ -1,7 +1,9 @@
 /* The boundary used from C: the header compiles as C and the library links
- * with C linkage. Adds, changes and reads back one entry in a new temporary
- * directory, which it removes again. */
+ * with C linkage. Adds, changes and reads back one entry on the card given
+ * as the argument, an empty mounted directory, and removes the database
+ * again. */
 #define _DEFAULT_SOURCE
+#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -43,16 +45,15 @@ static int exercise(const char *directory) {
   return ok ? 0 : fail("the changed author did not read back");
 }
 
-int main(void) {
-  char directory[] = "/tmp/zerovora-c-XXXXXX";
-  char file[sizeof directory + 32];
+int main(int argc, char **argv) {
+  char file[4096];
   int result;
 
-  if (mkdtemp(directory) == NULL) return fail("mkdtemp");
-  result = exercise(directory);
-  snprintf(file, sizeof file, "%s/.zerovora-global.db", directory);
-  unlink(file);
-  if (rmdir(directory) != 0)
-    return fail("the directory held more than the database");
+  if (argc != 2) return fail("usage: c_boundary_test CARD");
+  result = exercise(argv[1]);
+  snprintf(file, sizeof file, "%s/.zerovora-global.db", argv[1]);
+  if (unlink(file) != 0) return fail("no database was written");
+  if (rmdir(argv[1]) == 0 || errno != EBUSY)
+    return fail("the card is not a mount point");
   return result;
 }

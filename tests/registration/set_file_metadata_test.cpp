@@ -73,6 +73,7 @@ TEST_F(RegistrationTest, AKnownFileKeepsItsSizeAndTimeAndTakesNewValues) {
 }
 
 TEST_F(RegistrationTest, WithoutTheMediaRootNothingHappens) {
+  take_card_out();
   ASSERT_EQ(rmdir(kCard), 0);
   EXPECT_EQ(run("/media/x", "t", "a", "g"), kResultDatabaseUnavailable);
   EXPECT_EQ(out_, "failed to open globaldb.");
@@ -158,8 +159,7 @@ TEST_F(RegistrationTest, FailuresOfTheAddAndTheChangeAreTheResult) {
   const std::string fresh = make_file("fresh", "1", 1);
   ASSERT_EQ(run(known, "t", "a", "g"), 0);
   const std::string before = read_file(kDatabaseFile);
-  ASSERT_EQ(mount(nullptr, "/media", nullptr, MS_REMOUNT | MS_RDONLY, nullptr),
-            0);
+  ASSERT_EQ(mount(nullptr, kCard, nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
   EXPECT_EQ(run(fresh, "t", "a", "g"), ZEROVORA_ERROR_READ_ONLY);
   EXPECT_EQ(run(known, "T", "A", "G"), ZEROVORA_ERROR_READ_ONLY);
   EXPECT_TRUE(read_file(kDatabaseFile) == before) << "the file changed";

@@ -10,18 +10,18 @@
 #include <string>
 #include <vector>
 
+#include "private_card.h"
 #include "statements.h"
 #include "zerovora.h"
 
 namespace zerovora {
 namespace {
 
-class QueryPlanTest : public ::testing::Test {
+class QueryPlanTest : public vorn::testing::PrivateCardTest {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/zerovora-plan-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
+    PrivateCardTest::SetUp();
+    dir_ = vorn::testing::kCard;
     // The library creates the schema.
     zerovora_global *global = zerovora_global_open(dir_.c_str(), 0);
     ASSERT_NE(global, nullptr);
@@ -31,7 +31,7 @@ class QueryPlanTest : public ::testing::Test {
   }
   void TearDown() override {
     sqlite3_close(db_);
-    std::filesystem::remove_all(dir_);
+    PrivateCardTest::TearDown();
   }
 
   // The details of the query plan of `sql`, one row each.

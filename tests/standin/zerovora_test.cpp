@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,6 +17,7 @@
 
 #include "entries.h"
 #include "files.h"
+#include "private_card.h"
 
 namespace vorn::testing {
 namespace {
@@ -35,8 +37,13 @@ class StandInTest : public ::testing::Test {
     ASSERT_NE(mkdtemp(pattern), nullptr);
     dir_ = pattern;
     file_ = dir_ + "/" + kName;
+    // The library opens a database only on a mounted card.
+    mount_over_itself(dir_);
   }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
+  void TearDown() override {
+    EXPECT_EQ(umount2(dir_.c_str(), MNT_DETACH), 0);
+    std::filesystem::remove_all(dir_);
+  }
 
   zerovora_global *open() { return zerovora_global_open(dir_.c_str(), 0); }
 
@@ -78,6 +85,11 @@ TEST_F(StandInTest, OpenRefusesWhatIsNotADatabaseDirectory) {
   EXPECT_FALSE(exists(missing));
   write_file(dir_ + "/plain", "x");
   EXPECT_EQ(zerovora_global_open((dir_ + "/plain").c_str(), 0), nullptr);
+  // A folder where no card is mounted.
+  const std::string unmounted = dir_ + "/unmounted";
+  ASSERT_EQ(mkdir(unmounted.c_str(), 0755), 0);
+  EXPECT_EQ(zerovora_global_open(unmounted.c_str(), 0), nullptr);
+  EXPECT_TRUE(std::filesystem::is_empty(unmounted));
   ASSERT_EQ(mkdir(file_.c_str(), 0755), 0);
   EXPECT_EQ(open(), nullptr);
 }

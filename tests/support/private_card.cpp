@@ -58,10 +58,23 @@ void PrivateCardTest::SetUp() {
   ASSERT_EQ(mount("card", "/media", "tmpfs", 0, "mode=0755,size=64m"), 0)
       << failure("mounting a tmpfs over /media");
   ASSERT_EQ(mkdir(kCard, 0755), 0) << failure("creating the media root");
+  ASSERT_EQ(mount("card", kCard, "tmpfs", 0, "mode=0755,size=64m"), 0)
+      << failure("mounting the card");
+}
+
+void PrivateCardTest::take_card_out() {
+  ASSERT_EQ(umount2(kCard, MNT_DETACH), 0) << failure("unmounting the card");
+}
+
+void mount_over_itself(const std::string &directory) {
+  ASSERT_EQ(
+      mount(directory.c_str(), directory.c_str(), nullptr, MS_BIND, nullptr), 0)
+      << failure("bind-mounting a folder over itself");
 }
 
 void PrivateCardTest::TearDown() {
-  // Leave the file system the test may have changed the directory into.
+  // Leave the file system the test may have changed the directory into;
+  // the card goes with /media.
   if (chdir("/") != 0 || umount2("/media", MNT_DETACH) != 0) {
     ADD_FAILURE() << failure("unmounting the card");
   }

@@ -1,7 +1,8 @@
 // A private card for tests that touch the media root: the test process runs
 // in a mount namespace of its own (what `unshare --mount` gives, with a user
 // namespace mapping root when not root), and each test gets a fresh tmpfs
-// over /media holding an empty /media/mmcblk0p1. Nothing on the host changes.
+// over /media holding /media/mmcblk0p1, with an empty tmpfs mounted there as
+// the card. Nothing on the host changes.
 #ifndef VORN_TESTS_PRIVATE_CARD_H
 #define VORN_TESTS_PRIVATE_CARD_H
 
@@ -19,10 +20,18 @@ inline constexpr const char *kDatabaseFile =
 // mount namespace. Returns an empty string, or what failed.
 std::string enter_private_mount_namespace();
 
+// Bind-mounts `directory` over itself, so that it is a mount point as a
+// card is; fails the test on error.
+void mount_over_itself(const std::string &directory);
+
 class PrivateCardTest : public ::testing::Test {
  protected:
   void SetUp() override;
   void TearDown() override;
+
+  // Unmounts the card, leaving the media root an empty folder, as it is on a
+  // device with no card in.
+  static void take_card_out();
 };
 
 }  // namespace vorn::testing

@@ -22,6 +22,7 @@ exec unshare --mount "${map_root[@]}" env VORN="$vorn" SUPPRESSIONS="$here/toolk
   mount -t tmpfs card /media
   card=/media/mmcblk0p1
   mkdir "$card"
+  mount -t tmpfs card "$card"
   printf 12345 >"$card/book"
   failures=0
 
@@ -46,7 +47,8 @@ exec unshare --mount "${map_root[@]}" env VORN="$vorn" SUPPRESSIONS="$here/toolk
   check change 0 "$card/book" T A G
   check missing-file 66 "$card/missing" t a g
   check usage 1 only two
-  rm -r "$card"
+  umount "$card"
+  rmdir "$card"
   check no-media-root 255 /media/x t a g
   exit $failures
 '
