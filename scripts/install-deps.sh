@@ -21,7 +21,7 @@ for purpose in "$@"; do
       packages+=(file "g++-$triplet" qemu-user "libgtk2.0-dev:$arch" "libsqlite3-dev:$arch"
         "libgtest-dev:$arch" "libstdc++6:$arch") ;;
     build) packages+=(g++ cmake make pkgconf libgtk2.0-dev libglib2.0-dev libsqlite3-dev) ;;
-    test) packages+=(libgtest-dev xvfb clang-format util-linux valgrind) ;;
+    test) packages+=(libgtest-dev xvfb clang-format util-linux valgrind strace) ;;
     demo) packages+=(sqlite3 xvfb util-linux) ;;
     bench) packages+=(sqlite3 xvfb util-linux valgrind) ;;
     *) echo "install-deps.sh: unknown purpose: $purpose" >&2; exit 2 ;;

@@ -15,7 +15,9 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <random>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -259,6 +261,120 @@ TEST_F(DiskCardTest, WritersKilledMidWriteLoseNothing) {
   for (const auto &name : kept) {
     EXPECT_TRUE(read_entry(kRoot, kRoot, name)) << name << " was lost";
   }
+}
+
+// Every occurrence of every file system call that a run makes on the card
+// (its database, its journal and its folder), counted from a traced clean
+// run, is killed and then failed, for an add on a new card, an add on a card
+// with entries, and a change.
+TEST_F(ReliabilityTest, EveryKillAndFailurePointLeavesASoundCard) {
+  if (emulated()) {
+    GTEST_SKIP() << "under qemu-user, strace sees the emulator's own system "
+                    "calls rather than the target's: the sweep runs natively";
+  }
+  const auto traced = [&](std::vector<std::string> options,
+                          const std::vector<std::string> &args) {
+    std::vector<std::string> argv = {"strace", "-f",          "-qq",
+                                     "-P",     kDatabaseFile, "-P",
+                                     kJournal, "-P",          kRoot};
+    argv.insert(argv.end(), options.begin(), options.end());
+    const auto run = command(args);
+    argv.insert(argv.end(), run.begin(), run.end());
+    return run_process(argv, environment());
+  };
+  const Entry old{1, 0, "t", "a", "g"};
+  struct Kind {
+    const char *name;
+    int stored;
+    bool change;
+  };
+  int points = 0;
+  for (const Kind &kind : {Kind{"add on a new card", 0, false},
+                           Kind{"add on a card with entries", 3, false},
+                           Kind{"change", 3, true}}) {
+    std::filesystem::remove(kDatabaseFile);
+    std::vector<std::string> names;
+    for (int i = 0; i < kind.stored; ++i) {
+      names.push_back("e" + std::to_string(i));
+      write_file(kRoot + "/" + names.back(), "x");
+      set_mtime(kRoot + "/" + names.back(), 0);
+      ASSERT_EQ(vorn({kRoot + "/" + names.back(), "t", "a", "g"}).status, 0);
+    }
+    const bool had_database = exists(kDatabaseFile);
+    const std::string snapshot = had_database ? read_file(kDatabaseFile) : "";
+    const auto restore = [&] {
+      std::filesystem::remove(kJournal);
+      std::filesystem::remove(kDatabaseFile);
+      if (had_database) write_file(kDatabaseFile, snapshot);
+    };
+    const std::string target = kind.change ? names[0] : "new";
+    write_file(kRoot + "/new", "x");
+    set_mtime(kRoot + "/new", 0);
+    write_file(kRoot + "/next", "x");
+    const std::vector<std::string> args = {kRoot + "/" + target, "T", "A", "G"};
+    const char *log = "/tmp/vorn-sweep-trace";
+    traced({"-o", log, "-e",
+            "trace=openat,read,pread64,write,pwrite64,fsync,fdatasync,"
+            "ftruncate,unlink,fcntl"},
+           args);
+    std::map<std::string, int> counts;
+    std::istringstream lines(read_file(log));
+    std::filesystem::remove(log);
+    for (std::string pid, call; lines >> pid >> call;) {
+      ++counts[call.substr(0, call.find('('))];
+      lines.ignore(1 << 20, '\n');
+    }
+    std::vector<std::string> stored_on_failure;
+    int kind_points = 0;
+    for (const auto &[call, count] : counts) {
+      std::vector<std::string> actions = {"signal=KILL", "error=EIO"};
+      if (call.find("write") != std::string::npos)
+        actions.push_back("error=ENOSPC");
+      if (call == "openat") actions.push_back("error=EACCES");
+      for (int n = 1; n <= count; ++n) {
+        for (const auto &action : actions) {
+          const std::string point =
+              call + "#" + std::to_string(n) + " " + action;
+          SCOPED_TRACE(std::string(kind.name) + ": " + point);
+          restore();
+          const auto run = traced(
+              {"-o", "/dev/null", "-e", "trace=" + call, "-e",
+               "inject=" + call + ":" + action + ":when=" + std::to_string(n)},
+              args);
+          ++kind_points;
+          const bool killed = action == "signal=KILL";
+          EXPECT_TRUE(!killed || run.signal == SIGKILL) << "not reached";
+          // The next run comes first: it meets what this one left.
+          EXPECT_EQ(vorn({kRoot + "/next", "t", "a", "g"}).status, 0)
+              << run.out << run.err;
+          EXPECT_EQ(integrity_check(kDatabaseFile), "ok");
+          for (const auto &name : names) {
+            EXPECT_TRUE(name == target || read_entry(kRoot, kRoot, name) == old)
+                << name << " was lost or changed";
+          }
+          const auto entry = read_entry(kRoot, kRoot, target);
+          const bool is_new = entry == Entry{1, 0, "T", "A", "G"};
+          const bool is_old = kind.change ? entry == old : !entry;
+          EXPECT_TRUE(is_new || is_old) << "a torn entry";
+          EXPECT_TRUE(run.status != 0 || is_new) << "success without values";
+          if (!killed && run.status != 0 && is_new)
+            stored_on_failure.push_back(point + " -> " +
+                                        std::to_string(run.status));
+        }
+      }
+    }
+    std::printf("%s: %d points in %zu calls", kind.name, kind_points,
+                counts.size());
+    for (const auto &[call, count] : counts)
+      std::printf(" %s:%d", call.c_str(), count);
+    std::printf("; stored although the run failed:");
+    for (const auto &point : stored_on_failure)
+      std::printf(" [%s]", point.c_str());
+    std::printf("\n");
+    EXPECT_GT(kind_points, 0) << "the traced run hit no point";
+    points += kind_points;
+  }
+  std::printf("%d points in all\n", points);
 }
 
 TEST_F(ReliabilityTest, AFullCardRefusesTheAddAndKeepsEverything) {

@@ -20,11 +20,6 @@ namespace {
 
 const std::string kRoot = kCard;
 
-void set_mtime(const std::string &path, time_t seconds) {
-  const timespec times[2] = {{seconds, 0}, {seconds, 0}};
-  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
-}
-
 class RegistrationTest : public PrivateCardTest {
  protected:
   // Runs set_file_metadata, keeping what it wrote to each stream.

@@ -1,5 +1,6 @@
 #include "files.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -19,6 +20,11 @@ std::string read_file(const std::string &path) {
   std::ifstream in(path, std::ios::binary);
   EXPECT_TRUE(in) << "reading " << path;
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void set_mtime(const std::string &path, time_t seconds) {
+  const timespec times[2] = {{seconds, 0}, {seconds, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
 }
 
 bool exists(const std::string &path) {

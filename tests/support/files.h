@@ -2,6 +2,7 @@
 #ifndef VORN_TESTS_FILES_H
 #define VORN_TESTS_FILES_H
 
+#include <ctime>
 #include <string>
 
 namespace vorn::testing {
@@ -11,6 +12,10 @@ void write_file(const std::string &path, const std::string &bytes);
 
 // Returns the bytes of `path`; fails the test on error.
 std::string read_file(const std::string &path);
+
+// Sets the access and modification times of `path` to `seconds` since the
+// Unix epoch; fails the test on error.
+void set_mtime(const std::string &path, time_t seconds);
 
 // True when something (even a dangling link) is at `path`.
 bool exists(const std::string &path);

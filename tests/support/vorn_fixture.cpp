@@ -35,6 +35,8 @@ void VornTest::SetUp() {
   display_ = display;
 }
 
+bool VornTest::emulated() { return !split(VORN_EMULATOR).empty(); }
+
 std::vector<std::string> VornTest::command(
     const std::vector<std::string> &args) {
   std::vector<std::string> argv = split(VORN_EMULATOR);

@@ -23,6 +23,9 @@ class VornTest : public PrivateCardTest {
  protected:
   void SetUp() override;
 
+  // True when vorn runs under an emulator (a cross build).
+  static bool emulated();
+
   // The command line that runs vorn with `args`.
   static std::vector<std::string> command(const std::vector<std::string> &args);
 
