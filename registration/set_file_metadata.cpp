@@ -1,7 +1,10 @@
 #include "set_file_metadata.h"
 
+#include <fcntl.h>
 #include <glib.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
@@ -25,6 +28,22 @@ struct FileStatus {
 
 FileStatus read_status(const gchar *directory, const gchar *name) {
   const GlibString status_path(g_strdup_printf("%s/%s", directory, name));
+#if defined(SYS_statx) && defined(STATX_MTIME)
+  if constexpr (sizeof(time_t) < 8) {
+    // A 32-bit time_t can't hold a time after 19 January 2038: the C
+    // library's stat then fails with EOVERFLOW or, before glibc 2.33, wraps
+    // the time round. The kernel's statx gives the 64-bit time on any C
+    // library; only a kernel without it (before Linux 4.11, which keeps
+    // 32-bit times itself) leaves stat to answer.
+    struct statx sx {};
+    if (syscall(SYS_statx, AT_FDCWD, status_path.get(), 0,
+                STATX_SIZE | STATX_MTIME, &sx) == 0) {
+      return {0, static_cast<std::int64_t>(sx.stx_size),
+              static_cast<std::int64_t>(sx.stx_mtime.tv_sec)};
+    }
+    if (errno != ENOSYS) return {errno, 0, 0};
+  }
+#endif
   struct stat st {};
   if (stat(status_path.get(), &st) != 0) return {errno, 0, 0};
   return {0, static_cast<std::int64_t>(st.st_size),

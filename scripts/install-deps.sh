@@ -7,6 +7,10 @@
 #   cross:ARCH  the cross compiler, the target's libraries and qemu-user for
 #          the Debian architecture ARCH (armhf or arm64), which is added to
 #          dpkg's architectures
+#   device  what scripts/device-build.sh builds with: mmdebstrap, clang, lld,
+#          curl, readelf and qemu-user
+#   runtime:ARCH  the build machine's own runtime for ARCH: the libraries
+#          that vorn and its tests load, to run them on it under qemu-user
 # Packages already present are left alone; only missing ones are installed.
 set -euo pipefail
 
@@ -20,6 +24,12 @@ for purpose in "$@"; do
       foreign+=("$arch")
       packages+=(file "g++-$triplet" qemu-user "libgtk2.0-dev:$arch" "libsqlite3-dev:$arch"
         "libgtest-dev:$arch" "libstdc++6:$arch") ;;
+    runtime:*)
+      arch=${purpose#runtime:}
+      "$(dirname "$0")/triplet.sh" "$arch" >/dev/null
+      foreign+=("$arch")
+      packages+=("libgtk2.0-0:$arch" "libsqlite3-0:$arch" "libstdc++6:$arch") ;;
+    device) packages+=(mmdebstrap clang lld curl binutils qemu-user file) ;;
     build) packages+=(g++ cmake make pkgconf libgtk2.0-dev libglib2.0-dev libsqlite3-dev) ;;
     test) packages+=(libgtest-dev xvfb clang-format util-linux valgrind strace) ;;
     demo) packages+=(sqlite3 xvfb util-linux) ;;

@@ -48,7 +48,9 @@ std::vector<std::string> VornTest::command(
 std::vector<std::string> VornTest::environment(bool with_display) const {
   std::vector<std::string> env = {"LC_ALL=C", "PATH=/usr/bin:/bin"};
   if (with_display) env.push_back("DISPLAY=" + display_);
-  for (const char *name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"}) {
+  // The sanitizers' options, and which runtime the emulator starts vorn on.
+  for (const char *name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS",
+                           "VORN_TARGET_RUNTIME"}) {
     if (const char *value = std::getenv(name)) {
       env.push_back(std::string(name) + "=" + value);
     }

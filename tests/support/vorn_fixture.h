@@ -30,7 +30,8 @@ class VornTest : public PrivateCardTest {
   static std::vector<std::string> command(const std::vector<std::string> &args);
 
   // vorn's environment: the C locale, the display unless `with_display` is
-  // false, and the sanitizers' options when the test has them.
+  // false, and the sanitizers' options and VORN_TARGET_RUNTIME when the test
+  // has them.
   std::vector<std::string> environment(bool with_display = true) const;
 
   // Runs vorn with `args` to its end.

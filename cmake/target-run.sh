@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Runs a target program under qemu-user on the sysroot's own runtime:
+#   target-run.sh QEMU SYSROOT TRIPLET PROGRAM [ARGS...]
+# The sysroot's loader is started with only the sysroot's library folders
+# and without the loader's cache, which would otherwise lead it to the build
+# machine's multiarch libraries. With VORN_TARGET_RUNTIME=host the program
+# runs on the build machine's multiarch runtime instead (qemu's default).
+set -euo pipefail
+qemu=$1 root=$2 triplet=$3
+shift 3
+if [ "${VORN_TARGET_RUNTIME:-sysroot}" = host ]; then
+  exec "$qemu" "$@"
+fi
+case "$triplet" in
+  arm-linux-gnueabihf) loader=/lib/ld-linux-armhf.so.3 ;;
+  aarch64-linux-gnu) loader=/lib/ld-linux-aarch64.so.1 ;;
+  *) echo "target-run.sh: no loader known for $triplet" >&2; exit 127 ;;
+esac
+exec "$qemu" "$root$loader" --inhibit-cache \
+  --library-path "$root/lib/$triplet:$root/usr/lib/$triplet" "$@"

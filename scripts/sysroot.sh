@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Prints the path of a Debian sysroot for the architecture ARCH (armhf or
+# arm64), of the oldest Debian release that the machine's configured Debian
+# mirror still serves, with the libraries that vorn and its tests build
+# against. It is made with mmdebstrap the first time and cached:
+#   scripts/sysroot.sh ARCH
+# The cache is $VORN_SYSROOT_CACHE (default /var/cache/vorn-sysroots); one
+# folder per release, architecture and package list. Progress goes to
+# standard error, the path alone to standard output.
+set -euo pipefail
+arch=${1:?usage: scripts/sysroot.sh armhf|arm64}
+"$(dirname "$0")/triplet.sh" "$arch" >/dev/null
+cache=${VORN_SYSROOT_CACHE:-/var/cache/vorn-sysroots}
+
+# The mirror is the one that apt on this machine uses for its own release.
+. /etc/os-release
+mirror=$(apt-get indextargets --format '$(REPO_URI) $(RELEASE)' 'Created-By: Packages' |
+  awk -v release="$VERSION_CODENAME" '$2 == release { print $1; exit }')
+[ -n "$mirror" ] || { echo "sysroot.sh: apt has no source for $VERSION_CODENAME" >&2; exit 1; }
+
+# Releases from the oldest that a Debian mirror may still serve, with the
+# GCC whose C++ library each ships.
+release=
+for candidate in buster:8 bullseye:10 bookworm:12; do
+  if curl -fsSI --max-time 30 -o /dev/null "${mirror%/}/dists/${candidate%:*}/Release" 2>/dev/null; then
+    release=$candidate
+    break
+  fi
+done
+[ -n "$release" ] || { echo "sysroot.sh: $mirror serves none of the known releases" >&2; exit 1; }
+codename=${release%:*} gcc=${release#*:}
+
+packages="libc6-dev,libgtk2.0-dev,libglib2.0-dev,libsqlite3-dev,libgtest-dev,libgmock-dev,libstdc++-$gcc-dev,libgcc-$gcc-dev"
+# The layout version changes when what is done to a new sysroot changes.
+key=$(printf '%s' "relative-links $codename $arch $packages" | sha256sum | cut -c1-12)
+root=$cache/$codename-$arch-$key
+if [ ! -e "$root/.complete" ]; then
+  echo "Making the $codename $arch sysroot in $root from $mirror" >&2
+  mkdir -p "$cache"
+  rm -rf "$root" "$root.partial"
+  mmdebstrap --quiet --variant=extract --architectures="$arch" --include="$packages" \
+    "$codename" "$root.partial" "$mirror" >&2
+  # Links that name absolute paths (libpthread.so, for one) would lead the
+  # linker to the build machine's own libraries: make them relative.
+  find "$root.partial" -type l -lname '/*' -print0 |
+    while IFS= read -r -d '' link; do
+      target=$(readlink "$link")
+      ln -sfn "$(realpath -m --relative-to="$(dirname "$link")" "$root.partial$target")" "$link"
+    done
+  touch "$root.partial/.complete"
+  mv "$root.partial" "$root"
+fi
+echo "$root"
