@@ -37,8 +37,8 @@ extern "C" {
 /* The call succeeded. */
 #define ZEROVORA_OK 0
 /* A null argument, an unknown column name, a column position out of range,
- * an empty table or a column without a value where one is needed, or an
- * unknown open flag. */
+ * an empty table or a column without a value where one is needed, an
+ * unknown open flag, or a value too long to store. */
 #define ZEROVORA_ERROR_ARGUMENT 2
 /* The database holds no entry for the given directory part and base name. */
 #define ZEROVORA_ERROR_NOT_FOUND 3
@@ -81,17 +81,20 @@ typedef struct zerovora_global zerovora_global;
  * the columns were added. Opaque. */
 typedef struct metadata_table metadata_table;
 
-/* Opens the global database kept in `directory` (the card's root directory).
- * `flags` must be ZEROVORA_OPEN_DEFAULT. The database file is created on
- * first use when `directory` exists and is writable; the directory itself is
- * never created.
+/* Opens the global database kept in `directory` (the card's root directory,
+ * where the card is mounted). `flags` must be ZEROVORA_OPEN_DEFAULT. The
+ * database file is created on first use when `directory` is a mount point
+ * and writable; the directory itself is never created.
  *
  * Returns a new handle, to be closed with zerovora_close, or null when the
- * database does not open: `directory` is null, missing or not a directory,
- * the flags are unknown, the database file can't be created or read, or it
- * is not a database that this library wrote (for instance random bytes, a
- * truncated file, an SQLite file of another schema, or a newer version of
- * this schema). A file that is not recognised is never changed. */
+ * database does not open: `directory` is null, missing, not a directory or
+ * not a mount point (no card is in), the flags are unknown, the database
+ * file can't be created or read, something other than a regular file (a
+ * symbolic link, for one) is in its place, or it is not a database that
+ * this library wrote (for instance random bytes, a truncated file, an
+ * SQLite file of another schema, this schema with anything added, or a
+ * newer version of it). A file that is not recognised is never changed, nor
+ * is what a link in its place points to. */
 ZEROVORA_API zerovora_global *zerovora_global_open(const char *directory,
                                                    int flags);
 
