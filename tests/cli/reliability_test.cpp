@@ -313,7 +313,8 @@ TEST_F(ReliabilityTest, EveryKillAndFailurePointLeavesASoundCard) {
     set_mtime(kRoot + "/new", 0);
     write_file(kRoot + "/next", "x");
     const std::vector<std::string> args = {kRoot + "/" + target, "T", "A", "G"};
-    const char *log = "/tmp/vorn-sweep-trace";
+    // Beside the card, on the test's own /media.
+    const char *log = "/media/sweep-trace";
     traced({"-o", log, "-e",
             "trace=openat,read,pread64,write,pwrite64,fsync,fdatasync,"
             "ftruncate,unlink,fcntl"},
