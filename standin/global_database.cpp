@@ -353,7 +353,9 @@ Database open_database(const std::string &path) {
       return transaction.commit() == SQLITE_OK ? std::move(db) : nullptr;
     }
   }
-  if (!create_schema(db.get(), path)) return nullptr;
+  // Only an empty file is worth the write lock; create_schema looks again
+  // under it.
+  if (!is_empty_file(path) || !create_schema(db.get(), path)) return nullptr;
   return db;
 }
 
@@ -468,11 +470,11 @@ extern "C" {
 
 zerovora_global *zerovora_global_open(const char *directory, int flags) {
   if (directory == nullptr || flags != ZEROVORA_OPEN_DEFAULT ||
-      !zerovora::is_directory(directory) ||
-      !zerovora::is_mount_point(directory)) {
+      !zerovora::is_directory(directory)) {
     return nullptr;
   }
   try {
+    if (!zerovora::is_mount_point(directory)) return nullptr;
     auto db = zerovora::open_database(std::string(directory) + "/" +
                                       zerovora::kFileName);
     if (!db) return nullptr;
