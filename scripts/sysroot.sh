@@ -12,10 +12,15 @@ arch=${1:?usage: scripts/sysroot.sh armhf|arm64}
 "$(dirname "$0")/triplet.sh" "$arch" >/dev/null
 cache=${VORN_SYSROOT_CACHE:-/var/cache/vorn-sysroots}
 
-# The mirror is the one that apt on this machine uses for its own release.
+# The mirror is the one that apt on this machine uses for its own release
+# (named by its codename, or else by a suite such as "stable"), read from
+# apt's sources alone.
 . /etc/os-release
-mirror=$(apt-get indextargets --format '$(REPO_URI) $(RELEASE)' 'Created-By: Packages' |
-  awk -v release="$VERSION_CODENAME" '$2 == release { print $1; exit }')
+mirror=$(apt-get indextargets --no-release-info --format '$(REPO_URI) $(RELEASE)' 'Created-By: Packages' |
+  awk -v release="${VERSION_CODENAME:-}" '
+    $2 == release { exact = $1 }
+    $2 !~ /-/ && !other { other = $1 }
+    END { print exact ? exact : other }')
 [ -n "$mirror" ] || { echo "sysroot.sh: apt has no source for $VERSION_CODENAME" >&2; exit 1; }
 
 # Releases from the oldest that a Debian mirror may still serve, with the
