@@ -353,9 +353,9 @@ Database open_database(const std::string &path) {
       return transaction.commit() == SQLITE_OK ? std::move(db) : nullptr;
     }
   }
-  // Only an empty file is worth the write lock; create_schema looks again
-  // under it.
-  if (!is_empty_file(path) || !create_schema(db.get(), path)) return nullptr;
+  // Blank as far as SQLite sees: whether it may be written is decided under
+  // the write lock, since another process may be creating the schema now.
+  if (!create_schema(db.get(), path)) return nullptr;
   return db;
 }
 
