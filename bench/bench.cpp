@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -72,12 +73,10 @@ std::vector<std::string> split(const std::string &list) {
 std::vector<long> parse_sizes(const std::string &list) {
   std::vector<long> sizes;
   for (const auto &item : split(list)) {
-    char *end = nullptr;
-    errno = 0;
-    const long size = std::strtol(item.c_str(), &end, 10);
-    if (item.empty() ||
-        item.find_first_not_of("0123456789") != std::string::npos ||
-        *end != '\0' || errno != 0) {
+    long size = 0;
+    const char *last = item.data() + item.size();
+    const auto [end, error] = std::from_chars(item.data(), last, size);
+    if (item.empty() || item[0] == '-' || error != std::errc() || end != last) {
       die("--sizes takes entry counts such as 0,1000 (whole numbers from 0 "
           "up), not '" +
           item + "'");
