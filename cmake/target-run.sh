@@ -14,6 +14,7 @@ fi
 case "$triplet" in
   arm-linux-gnueabihf) loader=/lib/ld-linux-armhf.so.3 ;;
   aarch64-linux-gnu) loader=/lib/ld-linux-aarch64.so.1 ;;
+  arm-linux-gnueabi) loader=/lib/ld-linux.so.3 ;;
   *) echo "target-run.sh: no loader known for $triplet" >&2; exit 127 ;;
 esac
 exec "$qemu" "$root$loader" --inhibit-cache \

@@ -1,16 +1,22 @@
 #!/usr/bin/env bash
-# Builds the device release of vorn against the oldest Debian release that
-# this machine's Debian mirror still serves (Debian 11 today), so that it
-# runs on old firmware:
-#   scripts/device-build.sh [--test] [armhf] [arm64]     (both when none given)
-# For each architecture: makes or reuses the sysroot (scripts/sysroot.sh),
-# configures with the generic toolchain file cmake/sysroot.cmake (clang and
-# lld) for the prefix /usr, builds, checks what vorn needs of the device
-# (tests/build/device_symbols_test.sh) and packs the tarballs in
-# build-device-ARCH/ (or $VORN_BUILD_DIR with one architecture).
-# With --test it also runs the whole suite under qemu-user on the sysroot's
-# own runtime, and the end-to-end tests of the built vorn (tests/cli) again
-# on this machine's runtime (Debian 12).
+# Builds the device release of vorn and packs its tarball:
+#   scripts/device-build.sh [--test] [armhf] [arm64] [armel]   (armhf and
+#                                                              arm64 when none)
+# armhf and arm64: against the oldest Debian release that this machine's
+# Debian mirror still serves (Debian 11 today), with clang and lld through
+# the generic toolchain file cmake/sysroot.cmake, so that vorn runs on old
+# firmware. With --test, the whole suite runs under qemu-user on the
+# sysroot's own runtime, and the end-to-end tests of the built vorn
+# (tests/cli) again on this machine's runtime (Debian 12).
+# armel: the route of a device maker's SDK, as the README gives it, with
+# Debian's ARM soft-float GCC cross compiler as the SDK's compilers, a Debian
+# 12 armel sysroot (its C library matches the compiler's) and
+# VORN_ZEROVORA=system against a libzerovora.so.0 built beforehand for armel
+# (the stand-in, standing for the device's library). With --test, a baseline
+# older than what vorn needs must fail the build, and the end-to-end tests run
+# under qemu-arm on the sysroot's runtime.
+# The build folder is build-device-ARCH/ (or $VORN_BUILD_DIR with one
+# architecture).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 test=false
@@ -18,17 +24,18 @@ arches=()
 for argument in "$@"; do
   case "$argument" in
     --test) test=true ;;
-    armhf | arm64) arches+=("$argument") ;;
-    *) echo "usage: scripts/device-build.sh [--test] [armhf] [arm64]" >&2; exit 2 ;;
+    armhf | arm64 | armel) arches+=("$argument") ;;
+    *) echo "usage: scripts/device-build.sh [--test] [armhf] [arm64] [armel]" >&2; exit 2 ;;
   esac
 done
 [ ${#arches[@]} -gt 0 ] || arches=(armhf arm64)
 
 purposes=(build device)
-if $test; then
-  purposes+=(test)
-  for arch in "${arches[@]}"; do purposes+=("runtime:$arch"); done
-fi
+for arch in "${arches[@]}"; do
+  [ "$arch" != armel ] || purposes+=(sdk:armel)
+  ! $test || [ "$arch" = armel ] || purposes+=("runtime:$arch")
+done
+! $test || purposes+=(test)
 "$top/scripts/install-deps.sh" "${purposes[@]}"
 if $test; then
   # shellcheck source=x-server.sh
@@ -36,15 +43,29 @@ if $test; then
   ensure_x_server
 fi
 
-for arch in "${arches[@]}"; do
-  triplet=$("$top/scripts/triplet.sh" "$arch")
+# Every library that vorn loads on the sysroot's runtime comes from the
+# sysroot, or from FOLDER (where the stand-in is).
+check_loaded_from() {
+  local build=$1 folder=$2 outside
+  outside=$("${emulator_command[@]}" --list "$build/cli/vorn" | grep '=>' |
+    grep -v -e "=> $sysroot/" -e "=> $folder/" || true)
+  [ -z "$outside" ] || { echo "vorn loads libraries from outside the sysroot:$outside" >&2; exit 1; }
+}
+
+pack() {
+  (cd "$1" && cpack >/dev/null)
+  for tarball in "$1"/*.tar.gz; do
+    echo "$(basename "$tarball"):" $(tar -tzf "$tarball")
+  done
+}
+
+baseline_build() {
+  local arch=$1 triplet=$2 build=$3
   case "$arch" in
     armhf) baseline=2.4 emulator=qemu-arm ;;
     arm64) baseline=2.17 emulator=qemu-aarch64 ;;
   esac
   sysroot=$("$top/scripts/sysroot.sh" "$arch")
-  build=${VORN_BUILD_DIR:-$top/build-device-$arch}
-  [ ${#arches[@]} -eq 1 ] || build=$top/build-device-$arch
   cmake -S "$top" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/sysroot.cmake" \
     -DVORN_TARGET="$triplet" -DVORN_SYSROOT="$sysroot" -DVORN_EMULATOR="$emulator" \
     -DVORN_GLIBC_BASELINE="$baseline" -DCMAKE_BUILD_TYPE=Release \
@@ -52,22 +73,74 @@ for arch in "${arches[@]}"; do
     -DBUILD_TESTING="$($test && echo ON || echo OFF)" >/dev/null
   cmake --build "$build" -j "$(nproc)"
   file "$build/cli/vorn"
-  bash "$top/tests/build/device_symbols_test.sh" "$build/cli/vorn" readelf "$baseline"
   if $test; then
-    # Every library that vorn loads on the old runtime comes from the sysroot
-    # (the stand-in from the build).
     emulator_command=("$top/cmake/target-run.sh" "$emulator" "$sysroot" "$triplet")
-    outside=$("${emulator_command[@]}" --list "$build/cli/vorn" | grep '=>' |
-      grep -v -e "=> $sysroot/" -e "=> $build/standin/" || true)
-    [ -z "$outside" ] || { echo "vorn loads libraries from outside the sysroot:$outside" >&2; exit 1; }
+    check_loaded_from "$build" "$build/standin"
     echo "== $arch: the whole suite on the sysroot's runtime ($sysroot)"
     ctest --test-dir "$build" --output-on-failure -j "$(nproc)"
     echo "== $arch: the end-to-end tests on this machine's runtime"
     VORN_TARGET_RUNTIME=host ctest --test-dir "$build" --output-on-failure -j "$(nproc)" \
       -R '^(VornTest|ReliabilityTest|DiskCardTest)\.'
   fi
-  (cd "$build" && cpack >/dev/null)
-  for tarball in "$build"/*.tar.gz; do
-    echo "$(basename "$tarball"):" $(tar -tzf "$tarball" | grep -v '/$')
-  done
+  pack "$build"
+}
+
+sdk_build() {
+  local triplet=$1 build=$2
+  local sdk_cc=$triplet-gcc sdk_cxx=$triplet-g++ baseline=2.34
+  sysroot=$("$top/scripts/sysroot.sh" armel newest)
+  # The device's library, for the SDK: the stand-in built for the target.
+  cmake -S "$top" -B "$build/device-library" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/sysroot.cmake" \
+    -DVORN_TARGET="$triplet" -DVORN_SYSROOT="$sysroot" -DVORN_CC="$sdk_cc" -DVORN_CXX="$sdk_cxx" \
+    -DVORN_GLIBC_BASELINE="$baseline" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+    -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_INSTALL_LIBDIR=lib >/dev/null
+  cmake --build "$build/device-library" -j "$(nproc)" --target zerovora >/dev/null
+  DESTDIR=$build/device-library/root cmake --install "$build/device-library" --component standin >/dev/null
+  library=$build/device-library/root/usr/lib/libzerovora.so.0
+
+  # The README's command, word for word but for the paths.
+  sdk_configure() {
+    cmake -S "$top" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/sysroot.cmake" \
+      -DVORN_TARGET="$triplet" -DVORN_SYSROOT="$sysroot" \
+      -DVORN_CC="$sdk_cc" -DVORN_CXX="$sdk_cxx" \
+      -DVORN_ZEROVORA=system -DVORN_ZEROVORA_LIBRARY="$library" \
+      -DVORN_GLIBC_BASELINE="$1" -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_INSTALL_LIBDIR=lib -DBUILD_TESTING=OFF \
+      >/dev/null
+  }
+  if $test; then
+    sdk_configure 2.4
+    if output=$(cmake --build "$build" 2>&1); then
+      echo "the SDK build passed with the baseline 2.4, although vorn needs $baseline" >&2
+      exit 1
+    fi
+    grep -F "vorn is not fit for the device: it needs GLIBC_" <<<"$output" ||
+      { echo "$output" >&2; exit 1; }
+  fi
+  sdk_configure "$baseline"
+  cmake --build "$build"
+  file "$build/cli/vorn"
+  if cmake --build "$build" --target help | grep -q -e vorn_bench -e vorn_floor; then
+    echo "the SDK build builds the benchmark" >&2
+    exit 1
+  fi
+  pack "$build"
+  if $test; then
+    cmake -S "$top" -B "$build" -DBUILD_TESTING=ON -DVORN_EMULATOR=qemu-arm -DVORN_WERROR=ON >/dev/null
+    cmake --build "$build" -j "$(nproc)"
+    emulator_command=("$top/cmake/target-run.sh" qemu-arm "$sysroot" "$triplet")
+    check_loaded_from "$build" "$(dirname "$library")"
+    echo "== armel (SDK route): the end-to-end tests on the sysroot's runtime ($sysroot)"
+    ctest --test-dir "$build" --output-on-failure -j "$(nproc)" -R '^(VornTest|ReliabilityTest|DiskCardTest)\.'
+  fi
+}
+
+for arch in "${arches[@]}"; do
+  triplet=$("$top/scripts/triplet.sh" "$arch")
+  build=${VORN_BUILD_DIR:-$top/build-device-$arch}
+  [ ${#arches[@]} -eq 1 ] || build=$top/build-device-$arch
+  if [ "$arch" = armel ]; then
+    sdk_build "$triplet" "$build"
+  else
+    baseline_build "$arch" "$triplet" "$build"
+  fi
 done

@@ -4,9 +4,8 @@
 #   test   GoogleTest, the X server, valgrind and the formatter the suite uses
 #   demo   the sqlite3 shell that shows the stored entries
 #   bench  the X server, the sqlite3 shell and valgrind that the benchmark runs
-#   cross:ARCH  the cross compiler, the target's libraries and qemu-user for
-#          the Debian architecture ARCH (armhf or arm64), which is added to
-#          dpkg's architectures
+#   sdk:ARCH  Debian's GCC cross compiler for ARCH (armel), which stands for
+#          a device maker's SDK
 #   device  what scripts/device-build.sh builds with: mmdebstrap, clang, lld,
 #          curl, readelf and qemu-user
 #   runtime:ARCH  the build machine's own runtime for ARCH: the libraries
@@ -18,12 +17,9 @@ packages=()
 foreign=()
 for purpose in "$@"; do
   case "$purpose" in
-    cross:*)
-      arch=${purpose#cross:}
-      triplet=$("$(dirname "$0")/triplet.sh" "$arch")
-      foreign+=("$arch")
-      packages+=(file "g++-$triplet" qemu-user "libgtk2.0-dev:$arch" "libsqlite3-dev:$arch"
-        "libgtest-dev:$arch" "libstdc++6:$arch") ;;
+    sdk:*)
+      triplet=$("$(dirname "$0")/triplet.sh" "${purpose#sdk:}")
+      packages+=("g++-$triplet") ;;
     runtime:*)
       arch=${purpose#runtime:}
       "$(dirname "$0")/triplet.sh" "$arch" >/dev/null
@@ -31,7 +27,7 @@ for purpose in "$@"; do
       packages+=("libgtk2.0-0:$arch" "libsqlite3-0:$arch" "libstdc++6:$arch") ;;
     device) packages+=(mmdebstrap clang lld curl binutils qemu-user file) ;;
     build) packages+=(g++ cmake make pkgconf libgtk2.0-dev libglib2.0-dev libsqlite3-dev) ;;
-    test) packages+=(libgtest-dev xvfb clang-format util-linux valgrind strace) ;;
+    test) packages+=(libgtest-dev xvfb clang-format util-linux valgrind strace busybox) ;;
     demo) packages+=(sqlite3 xvfb util-linux) ;;
     bench) packages+=(sqlite3 xvfb util-linux valgrind) ;;
     *) echo "install-deps.sh: unknown purpose: $purpose" >&2; exit 2 ;;

@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
-# Prints the path of a Debian sysroot for the architecture ARCH (armhf or
-# arm64), of the oldest Debian release that the machine's configured Debian
-# mirror still serves, with the libraries that vorn and its tests build
-# against. It is made with mmdebstrap the first time and cached:
-#   scripts/sysroot.sh ARCH
+# Prints the path of a Debian sysroot for the architecture ARCH (armhf,
+# arm64 or armel), of the oldest Debian release that the machine's configured
+# Debian mirror still serves (or of the newest known one, with "newest"), with
+# the libraries that vorn and its tests build against. It is made with
+# mmdebstrap the first time and cached:
+#   scripts/sysroot.sh ARCH [oldest|newest]
 # The cache is $VORN_SYSROOT_CACHE (default /var/cache/vorn-sysroots); one
 # folder per release, architecture and package list. Progress goes to
 # standard error, the path alone to standard output.
 set -euo pipefail
-arch=${1:?usage: scripts/sysroot.sh armhf|arm64}
+usage="usage: scripts/sysroot.sh armhf|arm64|armel [oldest|newest]"
+arch=${1:?$usage}
+age=${2:-oldest}
 "$(dirname "$0")/triplet.sh" "$arch" >/dev/null
 cache=${VORN_SYSROOT_CACHE:-/var/cache/vorn-sysroots}
 
@@ -25,8 +28,13 @@ mirror=$(apt-get indextargets --no-release-info --format '$(REPO_URI) $(RELEASE)
 
 # Releases from the oldest that a Debian mirror may still serve, with the
 # GCC whose C++ library each ships.
+case "$age" in
+  oldest) candidates="buster:8 bullseye:10 bookworm:12" ;;
+  newest) candidates="bookworm:12 bullseye:10 buster:8" ;;
+  *) echo "$usage" >&2; exit 2 ;;
+esac
 release=
-for candidate in buster:8 bullseye:10 bookworm:12; do
+for candidate in $candidates; do
   if curl -fsSI --max-time 30 -o /dev/null "${mirror%/}/dists/${candidate%:*}/Release" 2>/dev/null; then
     release=$candidate
     break

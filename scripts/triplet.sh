@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Prints the GNU triplet of a Debian ARM architecture: armhf or arm64.
+# Prints the GNU triplet of a Debian ARM architecture: armhf, arm64 or armel.
 case "${1:-}" in
   armhf) echo arm-linux-gnueabihf ;;
   arm64) echo aarch64-linux-gnu ;;
-  *) echo "unknown architecture '${1:-}': use armhf or arm64" >&2; exit 2 ;;
+  armel) echo arm-linux-gnueabi ;;
+  *) echo "unknown architecture '${1:-}': use armhf, arm64 or armel" >&2; exit 2 ;;
 esac

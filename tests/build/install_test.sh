@@ -3,8 +3,12 @@
 # tarball holds exactly vorn and its man page; the stand-in's, when it is
 # built, exactly its library, link, header and pkg-config file, and the
 # staged tree is the two together. vorn needs libzerovora.so.0, no shared
-# C++ runtime when it links its own, and carries no RUNPATH. On a native
-# build, an install straight into the prefix (no DESTDIR, in a private mount
+# C++ runtime when it links its own, and carries no RUNPATH. Every tarball
+# holds files and links only, owned by 0/0 and writable by the owner alone.
+# On a native build: the release built by an ordinary user with umask 002
+# gives such a tarball too, and unpacked as root (GNU tar and busybox tar)
+# over a root it leaves the folders there as they were; an install straight
+# into the prefix, or into /opt/vorn (no DESTDIR, in a private mount
 # namespace with the prefix and /etc made private copies) runs at once.
 #
 # Arguments: build dir, readelf, "stand-in" or "system", whether the C++
@@ -56,9 +60,16 @@ check_tarball() {
   local tarball
   tarball=$(find "$work/pack" -maxdepth 1 -name "$pattern")
   [ -n "$tarball" ] || fail "cpack made no $pattern"
-  diff <(printf '%s\n' "$@" | listing) <(tar -tzf "$tarball" | grep -v '/$' | listing) ||
+  diff <(printf '%s\n' "$@" | listing) <(tar -tzf "$tarball" | listing) ||
     fail "$(basename "$tarball") holds other files"
+  check_entries "$tarball"
   echo "$(basename "$tarball"): $*"
+}
+# Owned by 0/0 and writable by the owner alone, each entry of them.
+check_entries() {
+  local unsafe
+  unsafe=$(tar -tvzf "$1" --numeric-owner | awk '$2 != "0/0" || $1 ~ /^.....w|^........w/')
+  [ -z "$unsafe" ] || fail "$(basename "$1") has entries not owned by 0/0 or writable by others: $unsafe"
 }
 check_tarball "vorn-*.tar.gz" "${device[@]}"
 if [ "$zerovora" = system ]; then
@@ -70,6 +81,37 @@ fi
 [ "$build_kind" = native ] && [ "$zerovora" = stand-in ] || exit 0
 map_root=()
 [ "$(id -u)" -eq 0 ] || map_root=(--map-root-user)
+
+# The release as an ordinary user builds it (nobody, when the test runs as
+# root) from a copy of the sources, then unpacked as root over a root whose
+# folders are root's 0755.
+source_dir=$(cache CMAKE_HOME_DIRECTORY)
+chmod 755 "$work"
+mkdir -p "$work/user/src"
+(cd "$source_dir" && cp -r CMakeLists.txt bench cli cmake platform registration standin "$work/user/src")
+as_user=() as_root=(unshare --user --map-root-user)
+if [ "$(id -u)" -eq 0 ]; then
+  chown -R 65534:65534 "$work/user"
+  as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups) as_root=()
+fi
+"${as_user[@]}" env HOME="$work/user" bash -ec 'umask 002
+  cmake -S "$1/src" -B "$1/build" -DBUILD_TESTING=OFF -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_INSTALL_LIBDIR=lib
+  cmake --build "$1/build" -j "$(nproc)"
+  cd "$1/build" && cpack' _ "$work/user" >/dev/null || fail "the release did not build as an ordinary user"
+user_tarball=$(echo "$work"/user/build/vorn-*.tar.gz)
+check_entries "$user_tarball"
+"${as_root[@]}" bash -euc '
+  for tool in "" "busybox "; do
+    root=$(mktemp -d -p "$2")
+    mkdir -p "$root/usr/bin" "$root/usr/share/man"
+    chmod -R 755 "$root/usr"
+    ${tool}gunzip -c "$1" | ${tool}tar -xf - -C "$root"
+    changed=$(find "$root/usr" \( -type d ! -perm 755 -o ! -user 0 \) -print)
+    [ -z "$changed" ] || { echo "${tool}tar unpacked as root changed or made $changed" >&2; exit 1; }
+    test -x "$root/usr/bin/vorn"
+  done' _ "$user_tarball" "$work" || fail "unpacking the device tarball as root changed what was there"
+echo "$(basename "$user_tarball") built as an ordinary user with umask 002: 0/0, no folders"
+
 cp -a /etc "$work/etc" 2>/dev/null || true
 unshare --mount "${map_root[@]}" env PREFIX="$prefix" BUILD="$build_dir" ETC="$work/etc" bash -euc '
   mount --make-rprivate /
@@ -82,5 +124,11 @@ unshare --mount "${map_root[@]}" env PREFIX="$prefix" BUILD="$build_dir" ETC="$w
   mount -t tmpfs card /media/mmcblk0p1
   printf 12345 >/media/mmcblk0p1/f
   "$PREFIX/bin/vorn" /media/mmcblk0p1/f t a g >/dev/null
-  test -s /media/mmcblk0p1/.zerovora-global.db' || fail "vorn installed into $prefix did not run"
-echo "installed into $prefix without DESTDIR: vorn ran at once"
+  test -s /media/mmcblk0p1/.zerovora-global.db
+  mount -t tmpfs opt /opt
+  cmake --install "$BUILD" --prefix /opt/vorn >/dev/null
+  status=0
+  usage=$(/opt/vorn/bin/vorn 2>&1) || status=$?
+  [ "$status" -eq 1 ] && [ "$usage" = "Usage: vorn [file] [title] [author] [tag]" ]' ||
+  fail "vorn installed into $prefix or /opt/vorn did not run"
+echo "installed into $prefix and /opt/vorn without DESTDIR: vorn ran at once"
