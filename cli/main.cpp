@@ -1,8 +1,11 @@
 // vorn [TOOLKIT-OPTIONS] [--] FILE TITLE AUTHOR TAG: records a file's title,
 // author and tag in the card's global metadata database.
+#include <fcntl.h>
 #include <gtk/gtk.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "exit_status.h"
 #include "set_file_metadata.h"
@@ -16,9 +19,23 @@ static_assert(sizeof kUsage - 1 == 42);
 // The four values: file, title, author and tag.
 constexpr int kValueCount = 4;
 
+// Opens /dev/null on each of the descriptors 0, 1 and 2 that is closed, so
+// that the toolkit's connection to the display, or any file opened later,
+// can't take its number and receive what is meant for standard output or
+// error. Returns false when one can't be opened.
+bool open_standard_streams() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // The lowest free descriptor, which is fd.
+    if (open("/dev/null", O_RDWR) != fd) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char *argv[]) {
+  if (!open_standard_streams()) return vorn::kExitUsage;
   // Only the leading options reach the toolkit; the values that follow them
   // (or an explicit "--") are kept out of its reach.
   vorn::ToolkitArguments arguments(argc, argv);
@@ -40,7 +57,15 @@ int main(int argc, char *argv[]) {
               values[0], values[1], values[2], values[3]);
   // The line is out before the database is opened, which may wait for
   // other writers.
-  std::fflush(stdout);
-  return vorn::exit_status_for(
+  int output_error = std::fflush(stdout) == 0 ? 0 : errno;
+  const int status = vorn::exit_status_for(
       vorn::set_file_metadata(values[0], values[1], values[2], values[3]));
+  if (std::fflush(stdout) != 0 && output_error == 0) output_error = errno;
+  // The status tells what became of the entry, which a lost line does not
+  // change; the loss is reported beside it.
+  if (output_error != 0) {
+    std::fprintf(stderr, "vorn: standard output: %s\n",
+                 std::strerror(output_error));
+  }
+  return status;
 }

@@ -59,6 +59,14 @@ extern "C" {
 /* Any other failure to read or write the database file. */
 #define ZEROVORA_ERROR_IO 10
 
+/* The longest entry, in bytes, that the library reads or writes: its key
+ * and its values together. Writing a longer one is ZEROVORA_ERROR_ARGUMENT;
+ * reading one (only a database prepared elsewhere holds one) is
+ * ZEROVORA_ERROR_CORRUPT. Command-line values are far shorter (the kernel
+ * allows one argument 128 KiB), so that no value from vorn's command line
+ * meets the limit. */
+#define ZEROVORA_MAX_ENTRY_LENGTH (1024 * 1024)
+
 /* Open flags. */
 
 /* Read-write; the database file is created on first use. */
@@ -90,11 +98,18 @@ typedef struct metadata_table metadata_table;
  * database does not open: `directory` is null, missing, not a directory or
  * not a mount point (no card is in), the flags are unknown, the database
  * file can't be created or read, something other than a regular file (a
- * symbolic link, for one) is in its place, or it is not a database that
- * this library wrote (for instance random bytes, a truncated file, an
- * SQLite file of another schema, this schema with anything added, or a
- * newer version of it). A file that is not recognised is never changed, nor
- * is what a link in its place points to. */
+ * symbolic link, for one) is in its place, the file has more than one link,
+ * something other than a regular file is in its journal's place, or it is
+ * not a database that this library wrote (for instance random bytes, a
+ * truncated file, an SQLite file of another schema or text encoding, this
+ * schema with anything added, or a newer version of it). A file that is not
+ * recognised is never changed, nor is its journal, nor what a link in its
+ * place points to.
+ *
+ * The first open bounds the heap of SQLite in the calling process (16 MiB),
+ * unless the process has set a bound of its own, so that no database file
+ * can make a lookup load an oversized key into memory; such a lookup fails
+ * with ZEROVORA_ERROR_NO_MEMORY. */
 ZEROVORA_API zerovora_global *zerovora_global_open(const char *directory,
                                                    int flags);
 

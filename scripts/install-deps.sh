@@ -27,9 +27,9 @@ for purpose in "$@"; do
       packages+=("libgtk2.0-0:$arch" "libsqlite3-0:$arch" "libstdc++6:$arch") ;;
     device) packages+=(mmdebstrap clang lld curl binutils qemu-user file) ;;
     build) packages+=(g++ cmake make pkgconf libgtk2.0-dev libglib2.0-dev libsqlite3-dev) ;;
-    test) packages+=(libgtest-dev xvfb clang-format util-linux valgrind strace busybox) ;;
-    demo) packages+=(sqlite3 xvfb util-linux) ;;
-    bench) packages+=(sqlite3 xvfb util-linux valgrind) ;;
+    test) packages+=(libgtest-dev xvfb x11-utils clang-format util-linux valgrind strace busybox) ;;
+    demo) packages+=(sqlite3 xvfb x11-utils util-linux) ;;
+    bench) packages+=(sqlite3 xvfb x11-utils util-linux valgrind) ;;
     *) echo "install-deps.sh: unknown purpose: $purpose" >&2; exit 2 ;;
   esac
 done

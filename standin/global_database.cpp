@@ -24,7 +24,9 @@
 #include <utility>
 #include <vector>
 
+#include "card_file.h"
 #include "metadata_table_impl.h"
+#include "schema.h"
 #include "sqlite_owners.h"
 #include "statements.h"
 #include "zerovora.h"
@@ -41,6 +43,10 @@ constexpr const char *kFileName = ".zerovora-global.db";
 
 // Long enough for a burst of concurrent runs on a slow card to queue up.
 constexpr int kBusyTimeoutMs = 10000;
+
+// SQLite's heap in a process that uses the library: an ordinary run needs
+// about 3 MiB (the page cache, the schema, the statements).
+constexpr sqlite3_int64 kHeapLimit = 16 * 1024 * 1024;
 
 // The attributes of an entry, in the column order of kSelectEntry.
 struct Attribute {
@@ -204,13 +210,6 @@ Content examine(sqlite3 *db, const std::string &path) {
   return Content::kForeign;
 }
 
-// True when the file at `path` is empty. SQLite takes some short files for
-// empty databases, and such a file is not ours to write.
-bool is_empty_file(const std::string &path) {
-  struct stat st {};
-  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0;
-}
-
 // Creates the schema in a blank file. The write lock is taken before the
 // file is examined again, so that of several processes opening a new card
 // at once exactly one creates the schema and the others find it; and the
@@ -227,7 +226,9 @@ bool create_schema(sqlite3 *db, const std::string &path) {
     case Content::kBlank:
       break;
   }
-  if (!is_empty_file(path) ||
+  // SQLite takes some short files for empty databases, and such a file is
+  // not ours to write.
+  if (judge_file_header(db) != FileHeader::kEmpty ||
       sqlite3_exec(db, create_schema_sql().c_str(), nullptr, nullptr,
                    nullptr) != SQLITE_OK) {
     return false;
@@ -295,22 +296,21 @@ bool is_mount_point(const char *directory) {
   return listed_as_mount_point(directory);
 }
 
-// True when nothing, or a regular file, is at `path`. A link is refused
-// rather than followed: the card may have been prepared to make the library
-// create or fill a file anywhere.
-bool is_file_or_nothing(const std::string &path) {
-  struct stat st {};
-  if (lstat(path.c_str(), &st) != 0) return errno == ENOENT;
-  return S_ISREG(st.st_mode);
-}
-
 // Settings for a file that anyone may have written: SQLite's defensive mode,
 // no trust in functions that the schema names, no triggers or views (ours
-// has none), cell sizes checked on every read, and no memory mapping, so
-// that a damaged file shows as an error rather than a fault.
+// has none), cell sizes checked on every read, no memory mapping, so that a
+// damaged file shows as an error rather than a fault, and no value or entry
+// longer than the library's limit read or written, so that memory stays
+// bounded whatever the file holds.
 bool harden(sqlite3 *db) {
+  // The length limit below bounds what is read into values; the keys that
+  // SQLite compares while it looks an entry up are bounded by the heap
+  // limit alone, which is the process's: it is set only when the process
+  // has set none of its own.
+  if (sqlite3_hard_heap_limit64(-1) == 0) sqlite3_hard_heap_limit64(kHeapLimit);
   sqlite3_busy_timeout(db, kBusyTimeoutMs);
   sqlite3_extended_result_codes(db, 1);
+  sqlite3_limit(db, SQLITE_LIMIT_LENGTH, ZEROVORA_MAX_ENTRY_LENGTH);
   const std::pair<int, int> settings[] = {
       {SQLITE_DBCONFIG_DEFENSIVE, 1},
       {SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0},
@@ -336,14 +336,21 @@ bool harden(sqlite3 *db) {
 }
 
 Database open_database(const std::string &path) {
-  if (!is_file_or_nothing(path)) return nullptr;
+  // A link is refused rather than followed: the card may have been prepared
+  // to make the library create or fill a file anywhere.
+  if (!may_open(path)) return nullptr;
   sqlite3 *raw = nullptr;
   const int rc = sqlite3_open_v2(
       path.c_str(), &raw,
       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW,
       nullptr);
   Database db(raw);
-  if (rc != SQLITE_OK || !harden(db.get())) return nullptr;
+  // Judged before SQLite's first read, which may roll a journal back into
+  // the file.
+  if (rc != SQLITE_OK || judge_file_header(db.get()) == FileHeader::kOther ||
+      !harden(db.get())) {
+    return nullptr;
+  }
   {
     Transaction transaction(db.get(), Transaction::kRead);
     if (transaction.begin_result() != SQLITE_OK) return nullptr;
@@ -409,6 +416,8 @@ int get_file(sqlite3 *db, const char *directory, const char *name,
   if (rc != SQLITE_OK) return from_sqlite(rc);
   rc = sqlite3_step(stmt.get());
   if (rc == SQLITE_DONE) return ZEROVORA_ERROR_NOT_FOUND;
+  // An entry beyond the limit was not written by this library.
+  if (rc == SQLITE_TOOBIG) return ZEROVORA_ERROR_CORRUPT;
   if (rc != SQLITE_ROW) return from_sqlite(rc);
   if (out != nullptr) *out = make_result(stmt.get(), table);
   return ZEROVORA_OK;

@@ -411,6 +411,11 @@ TEST_F(ReliabilityTest, AFullCardRefusesTheAddAndKeepsEverything) {
 TEST_F(ReliabilityTest, AReadOnlyCardRefusesWritesAndKeepsItsBytes) {
   write_file(kRoot + "/known", "x");
   write_file(kRoot + "/new", "x");
+  // Without a database there is none to open, and none can be made.
+  ASSERT_EQ(mount(nullptr, kCard, nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
+  EXPECT_EQ(vorn({kRoot + "/new", "t", "a", "g"}).status, 255);
+  ASSERT_EQ(mount(nullptr, kCard, nullptr, MS_REMOUNT, nullptr), 0);
+  EXPECT_FALSE(exists(kDatabaseFile));
   ASSERT_EQ(vorn({kRoot + "/known", "t", "a", "g"}).status, 0);
   const std::string before = read_file(kDatabaseFile);
   ASSERT_EQ(mount(nullptr, kCard, nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);

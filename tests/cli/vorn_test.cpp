@@ -178,6 +178,58 @@ TEST_F(VornTest, WithoutADisplayTheToolkitEndsTheRun) {
   EXPECT_EQ(read_entry(kRoot, kRoot, "f")->title, "t");
 }
 
+TEST_F(VornTest, StandardStreamsReachNothingElse) {
+  const std::string path = kRoot + "/f";
+  write_file(path, "x");
+  const std::string log = kRoot + "/writes";
+  struct Case {
+    std::string redirect;
+    std::vector<std::string> args;
+    int status;
+    std::string err;      // on vorn's standard error, when it is open
+    std::string written;  // as strace shows the write
+  };
+  for (const Case &c : std::vector<Case>{
+           {">/dev/full",
+            {path, "full", "a", "g"},
+            0,
+            "vorn: standard output: No space left on device\n",
+            ""},
+           {">&-",
+            {path, "closed", "a", "g"},
+            0,
+            "",
+            "write(1</dev/null>, \"Processing: [file:" + path},
+           {"2>&-",
+            {"missing", "t", "a", "g"},
+            66,
+            "",
+            "write(2</dev/null>, \"vorn: missing: No such file"}}) {
+    SCOPED_TRACE(c.redirect);
+    // Natively, strace shows where each write went; under qemu-user it
+    // would see the emulator's own calls.
+    std::vector<std::string> argv;
+    if (!c.written.empty() && !emulated()) {
+      argv = {"strace", "-f", "-qq",         "-y", "-s",
+              "64",     "-e", "trace=write", "-o", log};
+    }
+    argv.insert(argv.end(), {"bash", "-c", "exec \"$@\" " + c.redirect, "_"});
+    const auto vorn_argv = command(c.args);
+    argv.insert(argv.end(), vorn_argv.begin(), vorn_argv.end());
+    const auto run = run_process(argv, environment());
+    EXPECT_EQ(run.status, c.status);
+    EXPECT_EQ(run.err, c.err);
+    if (c.status == 0) {
+      EXPECT_EQ(read_entry(kRoot, kRoot, "f").value_or(Entry{}).title,
+                c.args[1]);
+    }
+    if (argv[0] == "strace") {
+      EXPECT_NE(read_file(log).find(c.written), std::string::npos)
+          << read_file(log);
+    }
+  }
+}
+
 TEST(ExitStatusTest, IsTheResultModulo256ButNeverSuccessForAFailure) {
   EXPECT_EQ(exit_status_for(0), 0);
   EXPECT_EQ(exit_status_for(-1), 255);

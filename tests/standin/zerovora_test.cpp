@@ -18,6 +18,7 @@
 #include "entries.h"
 #include "files.h"
 #include "private_card.h"
+#include "schema.h"
 
 namespace vorn::testing {
 namespace {
@@ -57,11 +58,19 @@ class StandInTest : public ::testing::Test {
     zerovora_close(global);
   }
 
-  // Expects open() to refuse the database file and leave it byte for byte.
+  // Expects open() to refuse the database file and leave it byte for byte,
+  // and its journal too when there is one.
   void expect_refused() {
+    const std::string journal = file_ + "-journal";
+    const bool journal_file = std::filesystem::is_regular_file(journal);
     const std::string before = read_file(file_);
+    const std::string journal_before = journal_file ? read_file(journal) : "";
     EXPECT_EQ(open(), nullptr);
     EXPECT_TRUE(read_file(file_) == before) << "the file changed";
+    if (journal_file) {
+      EXPECT_TRUE(read_file(journal) == journal_before)
+          << "the journal changed";
+    }
   }
 
   std::string dir_;
@@ -110,8 +119,79 @@ TEST_F(StandInTest, OpenRefusesFilesThatAreNotItsOwnAndLeavesThemAlone) {
 
   std::filesystem::remove(file_);
   add_sample();
+  const std::string ours = read_file(file_);
   run_sql(file_, "PRAGMA user_version = 2;");
   expect_refused();
+
+  // Our marks and schema in UTF-16 text, or with a write-ahead log.
+  for (const char *setting :
+       {"PRAGMA encoding = 'UTF-16le';", "PRAGMA journal_mode = WAL;"}) {
+    SCOPED_TRACE(setting);
+    std::filesystem::remove(file_);
+    run_sql(file_, std::string(setting) + zerovora::create_schema_sql());
+    expect_refused();
+  }
+
+  // A writer killed mid-transaction left a journal beside a foreign file:
+  // both stay as they are, although SQLite would roll the journal back.
+  std::filesystem::remove(file_);
+  std::filesystem::remove(file_ + "-journal");
+  run_sql(file_,
+          "CREATE TABLE other (x); WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL "
+          "SELECT i + 1 FROM c WHERE i < 2000) INSERT INTO other SELECT "
+          "randomblob(100) FROM c;");
+  leave_hot_journal(file_, "DELETE FROM other");
+  ASSERT_TRUE(exists(file_ + "-journal"));
+  expect_refused();
+  std::filesystem::remove(file_ + "-journal");
+
+  // A second link to our file, and a journal that is a link or a folder.
+  write_file(file_, ours);
+  const std::string other_name = dir_ + "/other-name";
+  ASSERT_EQ(link(file_.c_str(), other_name.c_str()), 0);
+  expect_refused();
+  std::filesystem::remove(other_name);
+  ASSERT_EQ(symlink(other_name.c_str(), (file_ + "-journal").c_str()), 0);
+  expect_refused();
+  EXPECT_FALSE(exists(other_name));
+  std::filesystem::remove(file_ + "-journal");
+  ASSERT_EQ(mkdir((file_ + "-journal").c_str(), 0755), 0);
+  expect_refused();
+}
+
+TEST_F(StandInTest, EntriesBeyondTheLimitsAreFailuresAndStayAsTheyAre) {
+  add_sample();
+  zerovora_global *global = open();
+  ASSERT_NE(global, nullptr);
+  const std::string too_long(ZEROVORA_MAX_ENTRY_LENGTH, 'x');
+  EXPECT_EQ(zerovora_global_add_file(global, "/e", "f", 1, 2, too_long.c_str(),
+                                     "", ""),
+            ZEROVORA_ERROR_ARGUMENT);
+  zerovora_close(global);
+  // The library bounds SQLite's heap in its process once it opens; the
+  // entries beyond the limits are made without that bound.
+  sqlite3_hard_heap_limit64(0);
+  run_sql(file_,
+          "INSERT INTO files VALUES ('/d', 'big value', 1, 2, 't', 'a', "
+          "cast(zeroblob(" +
+              std::to_string(ZEROVORA_MAX_ENTRY_LENGTH + 1) +
+              ") AS TEXT));"
+              "INSERT INTO files VALUES ('/d', 'key' || cast(zeroblob(" +
+              std::to_string(32 << 20) + ") AS TEXT), 1, 2, 't', 'a', 'g')");
+  const std::string before = read_file(file_);
+  global = open();
+  ASSERT_NE(global, nullptr);
+  metadata_table *wanted = table_of({"tag"});
+  metadata_table *found = nullptr;
+  EXPECT_EQ(zerovora_global_get_file(global, "/d", "big value", wanted, &found),
+            ZEROVORA_ERROR_CORRUPT);
+  EXPECT_EQ(found, nullptr);
+  // Looking up a key beside the oversized one compares the two.
+  EXPECT_EQ(zerovora_global_get_file(global, "/d", "key", wanted, &found),
+            ZEROVORA_ERROR_NO_MEMORY);
+  metadata_table_free_impl(wanted);
+  zerovora_close(global);
+  EXPECT_TRUE(read_file(file_) == before) << "the file changed";
 }
 
 TEST_F(StandInTest, AnEmptyFileBecomesADatabase) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -79,6 +81,24 @@ void run_sql(const std::string &path, const std::string &sql) {
   EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
       << sqlite3_errmsg(db);
   sqlite3_close(db);
+}
+
+void leave_hot_journal(const std::string &path, const std::string &sql) {
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    sqlite3 *db = nullptr;
+    // A page cache of one page makes SQLite write pages to the file before
+    // the commit.
+    const std::string script = "PRAGMA cache_size = 1; BEGIN; " + sql;
+    const bool done = sqlite3_open(path.c_str(), &db) == SQLITE_OK &&
+                      sqlite3_exec(db, script.c_str(), nullptr, nullptr,
+                                   nullptr) == SQLITE_OK;
+    _exit(done ? 0 : 1);
+  }
+  int status = -1;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 }  // namespace vorn::testing

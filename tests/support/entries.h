@@ -36,6 +36,11 @@ std::string integrity_check(const std::string &path);
 // fails the test on error.
 void run_sql(const std::string &path, const std::string &sql);
 
+// Runs `sql` on the database file at `path` in a child process that ends
+// inside the transaction, as a writer killed mid-write does: the file is
+// left half written, with a hot journal beside it.
+void leave_hot_journal(const std::string &path, const std::string &sql);
+
 }  // namespace vorn::testing
 
 #endif
