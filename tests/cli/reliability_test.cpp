@@ -22,7 +22,7 @@
 #include <thread>
 #include <vector>
 
-#include "entries.h"
+#include "database.h"
 #include "files.h"
 #include "vorn_fixture.h"
 #include "zerovora.h"

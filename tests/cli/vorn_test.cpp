@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "entries.h"
+#include "database.h"
 #include "exit_status.h"
 #include "files.h"
 #include "private_card.h"

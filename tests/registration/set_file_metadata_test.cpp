@@ -10,7 +10,7 @@
 
 #include <string>
 
-#include "entries.h"
+#include "database.h"
 #include "files.h"
 #include "private_card.h"
 #include "zerovora.h"

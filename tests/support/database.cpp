@@ -1,4 +1,4 @@
-#include "entries.h"
+#include "database.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>

@@ -1,7 +1,7 @@
 // Reads entries back from a global database, through the library's own
 // lookup and, for counts and checks, straight from the SQLite file.
-#ifndef VORN_TESTS_ENTRIES_H
-#define VORN_TESTS_ENTRIES_H
+#ifndef VORN_TESTS_DATABASE_H
+#define VORN_TESTS_DATABASE_H
 
 #include <cstdint>
 #include <optional>

@@ -1,9 +1,8 @@
-#include "card_file.h"
+#include "file_header.h"
 
 #include <sys/stat.h>
 
 #include <array>
-#include <cerrno>
 #include <cstdint>
 #include <cstring>
 
@@ -23,14 +22,14 @@ constexpr std::size_t kApplicationIdOffset = 68;
 constexpr std::uint8_t kRollbackJournal = 1;  // 2 is write-ahead logging
 constexpr std::uint32_t kUtf8 = 1;
 
-using Header = std::array<std::uint8_t, kHeaderSize>;
+using RawHeader = std::array<std::uint8_t, kHeaderSize>;
 
 std::uint32_t big_endian(const std::uint8_t *bytes) {
   return std::uint32_t{bytes[0]} << 24 | std::uint32_t{bytes[1]} << 16 |
          std::uint32_t{bytes[2]} << 8 | std::uint32_t{bytes[3]};
 }
 
-bool is_ours(const Header &header) {
+bool is_ours(const RawHeader &header) {
   return std::memcmp(header.data(), kMagic, sizeof kMagic) == 0 &&
          header[kWriteVersionOffset] == kRollbackJournal &&
          header[kReadVersionOffset] == kRollbackJournal &&
@@ -39,21 +38,7 @@ bool is_ours(const Header &header) {
          big_endian(&header[kApplicationIdOffset]) == kApplicationId;
 }
 
-// True when nothing, or a regular file with at most `links` links, is at
-// `path`.
-bool is_nothing_or_file(const std::string &path, nlink_t links) {
-  struct stat st {};
-  if (lstat(path.c_str(), &st) != 0) return errno == ENOENT;
-  return S_ISREG(st.st_mode) && st.st_nlink <= links;
-}
-
 }  // namespace
-
-bool may_open(const std::string &path) {
-  // A journal has no link left while another process deletes it.
-  return is_nothing_or_file(path, 1) &&
-         is_nothing_or_file(path + "-journal", 1);
-}
 
 FileHeader judge_file_header(sqlite3 *db) {
   sqlite3_file *file = nullptr;
@@ -67,7 +52,7 @@ FileHeader judge_file_header(sqlite3 *db) {
   struct stat st {};
   if (path == nullptr || lstat(path, &st) != 0) return FileHeader::kOther;
   if (st.st_size == 0) return FileHeader::kEmpty;
-  Header header{};
+  RawHeader header{};
   if (st.st_size < kHeaderSize ||
       file->pMethods->xRead(file, header.data(), kHeaderSize, 0) != SQLITE_OK) {
     return FileHeader::kOther;

@@ -1,0 +1,220 @@
+#include "database_file.h"
+
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <cstring>
+#include <span>
+#include <string>
+#include <utility>
+
+#include "file_header.h"
+#include "schema.h"
+#include "zerovora.h"
+
+namespace zerovora {
+namespace {
+
+// Long enough for a burst of concurrent runs on a slow card to queue up.
+constexpr int kBusyTimeoutMs = 10000;
+
+// SQLite's heap in a process that uses the library: an ordinary run needs
+// about 3 MiB (the page cache, the schema, the statements).
+constexpr sqlite3_int64 kHeapLimit = 16 * 1024 * 1024;
+
+// What the header of an opened file says about it.
+struct Header {
+  std::int64_t application_id = 0;
+  std::int64_t user_version = 0;
+  std::int64_t page_count = 0;
+  std::int64_t page_size = 0;
+};
+
+// Runs `sql`, which yields one integer, into `value`.
+int read_integer(sqlite3 *db, const char *sql, std::int64_t &value) {
+  Statement stmt;
+  int rc = prepare(db, sql, stmt);
+  if (rc != SQLITE_OK) return rc;
+  rc = sqlite3_step(stmt.get());
+  if (rc != SQLITE_ROW) return rc == SQLITE_DONE ? SQLITE_CORRUPT : rc;
+  value = sqlite3_column_int64(stmt.get(), 0);
+  return SQLITE_OK;
+}
+
+// Reads the header. This is the first read of the file in its transaction,
+// so SQLite also rolls back here what a killed writer left half done. Plain
+// pragmas cost far less to prepare than one query over the pragmas' table
+// functions.
+int read_header(sqlite3 *db, Header &header) {
+  const std::pair<const char *, std::int64_t *> fields[] = {
+      {"PRAGMA application_id", &header.application_id},
+      {"PRAGMA user_version", &header.user_version},
+      {"PRAGMA page_count", &header.page_count},
+      {"PRAGMA page_size", &header.page_size},
+  };
+  for (const auto &[sql, value] : fields) {
+    const int rc = read_integer(db, sql, *value);
+    if (rc != SQLITE_OK) return rc;
+  }
+  return SQLITE_OK;
+}
+
+bool same_text(const unsigned char *text, const char *expected) {
+  if (text == nullptr || expected == nullptr)
+    return text == nullptr && !expected;
+  return std::strcmp(reinterpret_cast<const char *>(text), expected) == 0;
+}
+
+// True when the file's schema is exactly `expected`, row for row: nothing
+// added (no table, index, view or trigger), nothing changed.
+bool schema_is(sqlite3 *db, std::span<const SchemaObject> expected) {
+  Statement stmt;
+  if (prepare(db, "SELECT type, name, tbl_name, sql FROM sqlite_schema",
+              stmt) != SQLITE_OK) {
+    return false;
+  }
+  for (const SchemaObject &object : expected) {
+    if (sqlite3_step(stmt.get()) != SQLITE_ROW ||
+        !same_text(sqlite3_column_text(stmt.get(), 0), object.type) ||
+        !same_text(sqlite3_column_text(stmt.get(), 1), object.name) ||
+        !same_text(sqlite3_column_text(stmt.get(), 2), object.table) ||
+        !same_text(sqlite3_column_text(stmt.get(), 3), object.sql)) {
+      return false;
+    }
+  }
+  return sqlite3_step(stmt.get()) == SQLITE_DONE;
+}
+
+// What a database file holds, for the library.
+enum class Content {
+  kOurs,     // our marks and exactly our schema
+  kBlank,    // no marks and no schema: nothing yet, as far as SQLite sees
+  kForeign,  // anything else, never to be written
+};
+
+// A file shorter than the pages its header counts was cut off: a partial
+// copy, or a card that lost its tail. SQLite refuses some such files itself,
+// but reads one that ends inside its last page as whole.
+bool is_whole(const std::string &path, const Header &header) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 &&
+         st.st_size >= header.page_count * header.page_size;
+}
+
+// Examines the file inside a transaction that the caller holds, so that
+// no writer changes it meanwhile.
+Content examine(sqlite3 *db, const std::string &path) {
+  Header header;
+  if (read_header(db, header) != SQLITE_OK) return Content::kForeign;
+  if (header.application_id == kApplicationId &&
+      header.user_version == kSchemaVersion) {
+    return is_whole(path, header) && schema_is(db, kSchema) ? Content::kOurs
+                                                            : Content::kForeign;
+  }
+  // A blank file is written only when it is empty on disk, which the
+  // caller checks under the write lock. (A write transaction on an empty
+  // file counts one page that is not on disk yet.)
+  if (header.application_id == 0 && header.user_version == 0 &&
+      schema_is(db, {})) {
+    return Content::kBlank;
+  }
+  return Content::kForeign;
+}
+
+// Creates the schema in a blank file. The write lock is taken before the
+// file is examined again, so that of several processes opening a new card
+// at once exactly one creates the schema and the others find it; and the
+// file counts as new only now, after SQLite has rolled back whatever a
+// writer killed while creating it left behind.
+bool create_schema(sqlite3 *db, const std::string &path) {
+  Transaction transaction(db, Transaction::kWrite);
+  if (transaction.begin_result() != SQLITE_OK) return false;
+  switch (examine(db, path)) {
+    case Content::kOurs:
+      return transaction.commit() == SQLITE_OK;
+    case Content::kForeign:
+      return false;
+    case Content::kBlank:
+      break;
+  }
+  // SQLite takes some short files for empty databases, and such a file is
+  // not ours to write.
+  if (judge_file_header(db) != FileHeader::kEmpty ||
+      sqlite3_exec(db, create_schema_sql().c_str(), nullptr, nullptr,
+                   nullptr) != SQLITE_OK) {
+    return false;
+  }
+  return transaction.commit() == SQLITE_OK;
+}
+
+// Settings for a file that anyone may have written: SQLite's defensive mode,
+// no trust in functions that the schema names, no triggers or views (ours
+// has none), cell sizes checked on every read, no memory mapping, so that a
+// damaged file shows as an error rather than a fault, and no value or entry
+// longer than the library's limit read or written, so that memory stays
+// bounded whatever the file holds.
+bool harden(sqlite3 *db) {
+  // The length limit below bounds what is read into values; the keys that
+  // SQLite compares while it looks an entry up are bounded by the heap
+  // limit alone, which is the process's: it is set only when the process
+  // has set none of its own.
+  if (sqlite3_hard_heap_limit64(-1) == 0) sqlite3_hard_heap_limit64(kHeapLimit);
+  sqlite3_busy_timeout(db, kBusyTimeoutMs);
+  sqlite3_extended_result_codes(db, 1);
+  sqlite3_limit(db, SQLITE_LIMIT_LENGTH, ZEROVORA_MAX_ENTRY_LENGTH);
+  const std::pair<int, int> settings[] = {
+      {SQLITE_DBCONFIG_DEFENSIVE, 1},
+      {SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0},
+      {SQLITE_DBCONFIG_ENABLE_TRIGGER, 0},
+      {SQLITE_DBCONFIG_ENABLE_VIEW, 0},
+  };
+  for (const auto &[option, value] : settings) {
+    if (sqlite3_db_config(db, option, value, nullptr) != SQLITE_OK) {
+      return false;
+    }
+  }
+  // The default rollback journal keeps the database a single file whenever
+  // no write is under way: a card that is pulled out and read elsewhere
+  // carries everything, and a killed writer's journal is rolled back by the
+  // next reader. EXTRA syncs the journal, the file and, after the journal is
+  // deleted to commit, the directory, so that a write that returned success
+  // survives a power cut that follows it at once.
+  return sqlite3_exec(db,
+                      "PRAGMA synchronous = EXTRA;"
+                      "PRAGMA cell_size_check = ON;"
+                      "PRAGMA mmap_size = 0",
+                      nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+}  // namespace
+
+Database open_database(const std::string &path) {
+  sqlite3 *raw = nullptr;
+  const int rc = sqlite3_open_v2(
+      path.c_str(), &raw,
+      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW,
+      nullptr);
+  Database db(raw);
+  // Judged before SQLite's first read, which may roll a journal back into
+  // the file.
+  if (rc != SQLITE_OK || judge_file_header(db.get()) == FileHeader::kOther ||
+      !harden(db.get())) {
+    return nullptr;
+  }
+  {
+    Transaction transaction(db.get(), Transaction::kRead);
+    if (transaction.begin_result() != SQLITE_OK) return nullptr;
+    const Content content = examine(db.get(), path);
+    if (content == Content::kForeign) return nullptr;
+    if (content == Content::kOurs) {
+      return transaction.commit() == SQLITE_OK ? std::move(db) : nullptr;
+    }
+  }
+  // Blank as far as SQLite sees: whether it may be written is decided under
+  // the write lock, since another process may be creating the schema now.
+  if (!create_schema(db.get(), path)) return nullptr;
+  return db;
+}
+
+}  // namespace zerovora

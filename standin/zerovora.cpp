@@ -1,0 +1,81 @@
+// The C functions of zerovora.h: argument checks, the handle, and no C++
+// exception ever crossing into C.
+#include "zerovora.h"
+
+#include <new>
+#include <string>
+#include <utility>
+
+#include "card.h"
+#include "database_file.h"
+#include "entries.h"
+#include "metadata_table_impl.h"
+#include "sqlite_owners.h"
+
+struct zerovora_global {
+  zerovora::Database db;
+};
+
+extern "C" {
+
+zerovora_global *zerovora_global_open(const char *directory, int flags) {
+  if (directory == nullptr || flags != ZEROVORA_OPEN_DEFAULT) return nullptr;
+  try {
+    if (!zerovora::is_card(directory)) return nullptr;
+    const std::string path =
+        std::string(directory) + "/" + zerovora::kDatabaseFileName;
+    if (!zerovora::may_open(path)) return nullptr;
+    auto db = zerovora::open_database(path);
+    if (!db) return nullptr;
+    return new zerovora_global{std::move(db)};
+  } catch (const std::bad_alloc &) {
+    return nullptr;
+  }
+}
+
+int zerovora_close(zerovora_global *global) {
+  if (global == nullptr) return ZEROVORA_ERROR_ARGUMENT;
+  delete global;
+  return ZEROVORA_OK;
+}
+
+int zerovora_global_get_file(zerovora_global *global, const char *directory,
+                             const char *name, const metadata_table *table,
+                             metadata_table **out) {
+  if (global == nullptr || directory == nullptr || name == nullptr ||
+      table == nullptr || !zerovora::valid_columns(*table, false)) {
+    return ZEROVORA_ERROR_ARGUMENT;
+  }
+  try {
+    return zerovora::get_file(global->db.get(), directory, name, *table, out);
+  } catch (const std::bad_alloc &) {
+    return ZEROVORA_ERROR_NO_MEMORY;
+  }
+}
+
+int zerovora_global_add_file(zerovora_global *global, const char *directory,
+                             const char *name, int64_t size, int64_t mtime,
+                             const char *title, const char *author,
+                             const char *tag) {
+  if (global == nullptr || directory == nullptr || name == nullptr ||
+      title == nullptr || author == nullptr || tag == nullptr) {
+    return ZEROVORA_ERROR_ARGUMENT;
+  }
+  return zerovora::add_file(global->db.get(), directory, name, size, mtime,
+                            title, author, tag);
+}
+
+int zerovora_global_change_file(zerovora_global *global, const char *directory,
+                                const char *name, const metadata_table *table) {
+  if (global == nullptr || directory == nullptr || name == nullptr ||
+      table == nullptr || !zerovora::valid_columns(*table, true)) {
+    return ZEROVORA_ERROR_ARGUMENT;
+  }
+  try {
+    return zerovora::change_file(global->db.get(), directory, name, *table);
+  } catch (const std::bad_alloc &) {
+    return ZEROVORA_ERROR_NO_MEMORY;
+  }
+}
+
+}  // extern "C"

@@ -1,0 +1,45 @@
+// The card: the library opens a database only in a directory where a file
+// system is mounted, and only a regular file in the database file's place.
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <string>
+
+#include "files.h"
+#include "standin_fixture.h"
+
+namespace vorn::testing {
+namespace {
+
+TEST_F(StandInTest, OpenRefusesWhatIsNotADatabaseDirectory) {
+  EXPECT_EQ(zerovora_global_open(nullptr, 0), nullptr);
+  EXPECT_EQ(zerovora_global_open(dir_.c_str(), 1), nullptr);
+  const std::string missing = dir_ + "/missing";
+  EXPECT_EQ(zerovora_global_open(missing.c_str(), 0), nullptr);
+  EXPECT_FALSE(exists(missing));
+  write_file(dir_ + "/plain", "x");
+  EXPECT_EQ(zerovora_global_open((dir_ + "/plain").c_str(), 0), nullptr);
+  // A folder where no card is mounted.
+  const std::string unmounted = dir_ + "/unmounted";
+  ASSERT_EQ(mkdir(unmounted.c_str(), 0755), 0);
+  EXPECT_EQ(zerovora_global_open(unmounted.c_str(), 0), nullptr);
+  EXPECT_TRUE(std::filesystem::is_empty(unmounted));
+  ASSERT_EQ(mkdir(file_.c_str(), 0755), 0);
+  EXPECT_EQ(open(), nullptr);
+}
+
+TEST_F(StandInTest, AFolderBoundOverItselfIsACard) {
+  // The mount table writes the space in this name as \040.
+  const std::string folder = "/media/a card";
+  ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+  mount_over_itself(folder);
+  zerovora_global *global = zerovora_global_open(folder.c_str(), 0);
+  EXPECT_NE(global, nullptr);
+  zerovora_close(global);
+  EXPECT_TRUE(exists(folder + "/.zerovora-global.db"));
+}
+
+}  // namespace
+}  // namespace vorn::testing

@@ -1,0 +1,129 @@
+// The database file: created on first open, and refused and left as it is
+// when it is not one that the library wrote.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+
+#include "database.h"
+#include "files.h"
+#include "schema.h"
+#include "standin_fixture.h"
+
+namespace vorn::testing {
+namespace {
+
+TEST_F(StandInTest, CreatesItsFileOnFirstOpenAndKeepsEntries) {
+  ASSERT_FALSE(exists(file_));
+  add_sample();
+  ASSERT_TRUE(exists(file_));
+  EXPECT_EQ(read_entry(dir_, "/d", "f"),
+            (Entry{12, 34, "Title", "Author", "tag"}));
+  EXPECT_EQ(count_entries(file_), 1);
+}
+
+TEST_F(StandInTest, OpenRefusesFilesThatAreNotItsOwnAndLeavesThemAlone) {
+  std::string noise(8192, '\0');
+  for (std::size_t i = 0; i < noise.size(); ++i) noise[i] = char(i * 7 + 3);
+  write_file(file_, noise);
+  expect_refused();
+
+  // SQLite reads a file this short as an empty database.
+  write_file(file_, std::string(1, '\0'));
+  expect_refused();
+
+  std::filesystem::remove(file_);
+  run_sql(file_, "CREATE TABLE other (x); INSERT INTO other VALUES (1);");
+  expect_refused();
+
+  std::filesystem::remove(file_);
+  add_sample();
+  const std::string ours = read_file(file_);
+  run_sql(file_, "PRAGMA user_version = 2;");
+  expect_refused();
+
+  // Our marks and schema in UTF-16 text, or with a write-ahead log.
+  for (const char *setting :
+       {"PRAGMA encoding = 'UTF-16le';", "PRAGMA journal_mode = WAL;"}) {
+    SCOPED_TRACE(setting);
+    std::filesystem::remove(file_);
+    run_sql(file_, std::string(setting) + zerovora::create_schema_sql());
+    expect_refused();
+  }
+
+  // A writer killed mid-transaction left a journal beside a foreign file:
+  // both stay as they are, although SQLite would roll the journal back.
+  std::filesystem::remove(file_);
+  std::filesystem::remove(file_ + "-journal");
+  run_sql(file_,
+          "CREATE TABLE other (x); WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL "
+          "SELECT i + 1 FROM c WHERE i < 2000) INSERT INTO other SELECT "
+          "randomblob(100) FROM c;");
+  leave_hot_journal(file_, "DELETE FROM other");
+  ASSERT_TRUE(exists(file_ + "-journal"));
+  expect_refused();
+  std::filesystem::remove(file_ + "-journal");
+
+  // A second link to our file, and a journal that is a link or a folder.
+  write_file(file_, ours);
+  const std::string other_name = dir_ + "/other-name";
+  ASSERT_EQ(link(file_.c_str(), other_name.c_str()), 0);
+  expect_refused();
+  std::filesystem::remove(other_name);
+  ASSERT_EQ(symlink(other_name.c_str(), (file_ + "-journal").c_str()), 0);
+  expect_refused();
+  EXPECT_FALSE(exists(other_name));
+  std::filesystem::remove(file_ + "-journal");
+  ASSERT_EQ(mkdir((file_ + "-journal").c_str(), 0755), 0);
+  expect_refused();
+}
+
+TEST_F(StandInTest, AnEmptyFileBecomesADatabase) {
+  write_file(file_, "");
+  add_sample();
+  EXPECT_EQ(count_entries(file_), 1);
+}
+
+TEST_F(StandInTest, OpenRefusesATruncatedCopy) {
+  {
+    zerovora_global *global = open();
+    const std::string long_title(20000, 't');
+    for (int i = 0; i < 20; ++i) {
+      zerovora_global_add_file(global, "/d", std::to_string(i).c_str(), 1, 2,
+                               long_title.c_str(), "a", "t");
+    }
+    zerovora_close(global);
+  }
+  const std::string whole = read_file(file_);
+  write_file(file_, whole.substr(0, whole.size() / 2));
+  expect_refused();
+  // Cut inside the last page.
+  write_file(file_, whole.substr(0, whole.size() - 1024));
+  expect_refused();
+}
+
+TEST_F(StandInTest, ProcessesCreatingTheDatabaseAtOnceAllSucceed) {
+  constexpr int kProcesses = 16;
+  const auto statuses = in_processes(kProcesses, [this](int i) {
+    zerovora_global *global = open();
+    if (global == nullptr) return 100;
+    const std::string name = std::to_string(i);
+    const int result = zerovora_global_add_file(global, "/d", name.c_str(), i,
+                                                i, name.c_str(), "a", "t");
+    zerovora_close(global);
+    return result;
+  });
+  for (int i = 0; i < kProcesses; ++i) {
+    EXPECT_EQ(statuses[i], 0) << "process " << i;
+    const auto entry = read_entry(dir_, "/d", std::to_string(i));
+    ASSERT_TRUE(entry) << "entry " << i;
+    EXPECT_EQ(entry->title, std::to_string(i));
+  }
+  EXPECT_EQ(count_entries(file_), kProcesses);
+}
+
+}  // namespace
+}  // namespace vorn::testing

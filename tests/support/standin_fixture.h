@@ -1,0 +1,56 @@
+// The shared fixture of the stand-in's tests: the library on a private
+// card (see private_card.h), with helpers for its tables and its file.
+#ifndef VORN_TESTS_STANDIN_FIXTURE_H
+#define VORN_TESTS_STANDIN_FIXTURE_H
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "private_card.h"
+#include "zerovora.h"
+
+namespace vorn::testing {
+
+// A new table with columns of these names and no values.
+metadata_table *table_of(const std::vector<const char *> &names);
+
+// Forks `count` processes that each run `work(i)` and exit with its result;
+// returns the exit statuses.
+template <typename Work>
+std::vector<int> in_processes(int count, Work work) {
+  std::vector<pid_t> children;
+  for (int i = 0; i < count; ++i) {
+    const pid_t pid = fork();
+    if (pid == 0) _exit(work(i));
+    children.push_back(pid);
+  }
+  std::vector<int> statuses;
+  for (pid_t pid : children) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    statuses.push_back(WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+  }
+  return statuses;
+}
+
+class StandInTest : public PrivateCardTest {
+ protected:
+  zerovora_global *open() const;
+
+  // Adds ("/d", "f") with fixed values.
+  void add_sample() const;
+
+  // Expects open() to refuse the database file and leave it byte for byte,
+  // and its journal too when there is one.
+  void expect_refused() const;
+
+  const std::string dir_ = kCard;
+  const std::string file_ = kDatabaseFile;
+};
+
+}  // namespace vorn::testing
+
+#endif
