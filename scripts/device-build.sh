@@ -80,7 +80,7 @@ baseline_build() {
     ctest --test-dir "$build" --output-on-failure -j "$(nproc)"
     echo "== $arch: the end-to-end tests on this machine's runtime"
     VORN_TARGET_RUNTIME=host ctest --test-dir "$build" --output-on-failure -j "$(nproc)" \
-      -R '^(VornTest|ReliabilityTest|DiskCardTest)\.'
+      -R '^(VornTest|ReliabilityTest|DiskCardTest|SweepTest)\.'
   fi
   pack "$build"
 }
@@ -130,7 +130,7 @@ sdk_build() {
     emulator_command=("$top/cmake/target-run.sh" qemu-arm "$sysroot" "$triplet")
     check_loaded_from "$build" "$(dirname "$library")"
     echo "== armel (SDK route): the end-to-end tests on the sysroot's runtime ($sysroot)"
-    ctest --test-dir "$build" --output-on-failure -j "$(nproc)" -R '^(VornTest|ReliabilityTest|DiskCardTest)\.'
+    ctest --test-dir "$build" --output-on-failure -j "$(nproc)" -R '^(VornTest|ReliabilityTest|DiskCardTest|SweepTest)\.'
   fi
 }
 

@@ -80,7 +80,7 @@ TEST_F(VornTest, OnlyLeadingToolkitOptionsReachTheToolkit) {
     EXPECT_EQ(run.out, progress(path, c.title, "a", "g"));
     // A module that the toolkit tried to load would be reported here.
     EXPECT_EQ(run.err, "");
-    EXPECT_EQ(read_entry(kRoot, kRoot, "f")->title, c.title);
+    EXPECT_EQ(stored_entry(kRoot, kRoot, "f").title, c.title);
   }
 }
 
@@ -149,10 +149,10 @@ TEST_F(VornTest, ValuesArePrintedAndStoredVerbatim) {
 TEST_F(VornTest, AFifoDoesNotBlock) {
   const std::string path = kRoot + "/fifo";
   ASSERT_EQ(mkfifo(path.c_str(), 0644), 0);
-  const auto run = vorn({path, "t", "a", "g"});
+  const auto run = vorn({path, "t", "a", "g"}, true, std::chrono::seconds(10));
   EXPECT_FALSE(run.timed_out);
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(read_entry(kRoot, kRoot, "fifo")->size, 0);
+  EXPECT_EQ(stored_entry(kRoot, kRoot, "fifo").size, 0);
 }
 
 TEST_F(VornTest, ACorruptDatabaseIsRefusedUntouched) {
@@ -175,7 +175,7 @@ TEST_F(VornTest, WithoutADisplayTheToolkitEndsTheRun) {
   EXPECT_EQ(run.out, "");
   EXPECT_NE(run.err, "");
   EXPECT_TRUE(read_file(kDatabaseFile) == before) << "the file changed";
-  EXPECT_EQ(read_entry(kRoot, kRoot, "f")->title, "t");
+  EXPECT_EQ(stored_entry(kRoot, kRoot, "f").title, "t");
 }
 
 TEST_F(VornTest, StandardStreamsReachNothingElse) {
@@ -220,8 +220,7 @@ TEST_F(VornTest, StandardStreamsReachNothingElse) {
     EXPECT_EQ(run.status, c.status);
     EXPECT_EQ(run.err, c.err);
     if (c.status == 0) {
-      EXPECT_EQ(read_entry(kRoot, kRoot, "f").value_or(Entry{}).title,
-                c.args[1]);
+      EXPECT_EQ(stored_entry(kRoot, kRoot, "f").title, c.args[1]);
     }
     if (argv[0] == "strace") {
       EXPECT_NE(read_file(log).find(c.written), std::string::npos)

@@ -125,8 +125,8 @@ TEST_F(RegistrationTest, AbsoluteAndRelativeNamesGiveTwoEntries) {
   ASSERT_EQ(chdir("/media"), 0);
   EXPECT_EQ(run("mmcblk0p1/a.txt", "relative", "a", "g"), 0);
   EXPECT_EQ(run(kRoot + "/a.txt", "absolute", "a", "g"), 0);
-  EXPECT_EQ(read_entry(kRoot, "mmcblk0p1", "a.txt")->title, "relative");
-  EXPECT_EQ(read_entry(kRoot, kRoot, "a.txt")->title, "absolute");
+  EXPECT_EQ(stored_entry(kRoot, "mmcblk0p1", "a.txt").title, "relative");
+  EXPECT_EQ(stored_entry(kRoot, kRoot, "a.txt").title, "absolute");
   EXPECT_EQ(count_entries(kDatabaseFile), 2);
 }
 

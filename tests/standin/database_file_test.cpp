@@ -45,6 +45,18 @@ TEST_F(StandInTest, OpenRefusesFilesThatAreNotItsOwnAndLeavesThemAlone) {
   run_sql(file_, "PRAGMA user_version = 2;");
   expect_refused();
 
+  // Our marks with another table of our table's name, and our schema with
+  // another application id.
+  for (const std::string &sql :
+       {"PRAGMA application_id = " + std::to_string(zerovora::kApplicationId) +
+            "; CREATE TABLE files (directory, name); PRAGMA user_version = 1",
+        zerovora::create_schema_sql() + "PRAGMA application_id = 12345"}) {
+    SCOPED_TRACE(sql);
+    std::filesystem::remove(file_);
+    run_sql(file_, sql);
+    expect_refused();
+  }
+
   // Our marks and schema in UTF-16 text, or with a write-ahead log.
   for (const char *setting :
        {"PRAGMA encoding = 'UTF-16le';", "PRAGMA journal_mode = WAL;"}) {
@@ -79,6 +91,12 @@ TEST_F(StandInTest, OpenRefusesFilesThatAreNotItsOwnAndLeavesThemAlone) {
   std::filesystem::remove(file_ + "-journal");
   ASSERT_EQ(mkdir((file_ + "-journal").c_str(), 0755), 0);
   expect_refused();
+}
+
+TEST_F(StandInTest, ALockHeldThroughTheOpenRefusesIt) {
+  add_sample();
+  const HeldLock lock(file_, "BEGIN EXCLUSIVE");
+  EXPECT_EQ(open(), nullptr);
 }
 
 TEST_F(StandInTest, AnEmptyFileBecomesADatabase) {

@@ -48,6 +48,19 @@ TEST_F(StandInTest, EntriesBeyondTheLimitsAreFailuresAndStayAsTheyAre) {
   EXPECT_TRUE(read_file(file_) == before) << "the file changed";
 }
 
+TEST_F(StandInTest, AWriteLockHeldLongerThanTheWaitIsBusy) {
+  add_sample();
+  zerovora_global *global = open();
+  ASSERT_NE(global, nullptr);
+  {
+    const HeldLock lock(file_, "BEGIN IMMEDIATE");
+    EXPECT_EQ(zerovora_global_add_file(global, "/d", "g", 1, 2, "t", "a", "g"),
+              ZEROVORA_ERROR_BUSY);
+  }
+  zerovora_close(global);
+  EXPECT_EQ(count_entries(file_), 1);
+}
+
 TEST_F(StandInTest, GetHandsBackTheRequestedColumnsInOrder) {
   add_sample();
   zerovora_global *global = open();
@@ -172,7 +185,7 @@ TEST_F(StandInTest, ProcessesAddingOneEntryAtOnceLeaveOneWinner) {
     }
   }
   ASSERT_NE(winner, -1);
-  EXPECT_EQ(read_entry(dir_, "/d", "same")->title, std::to_string(winner));
+  EXPECT_EQ(stored_entry(dir_, "/d", "same").title, std::to_string(winner));
   EXPECT_EQ(count_entries(file_), 2);
 }
 

@@ -1,6 +1,7 @@
 #include "database.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -37,6 +38,12 @@ std::optional<Entry> read_entry(const std::string &card,
   metadata_table_free_impl(wanted);
   zerovora_close(global);
   return entry;
+}
+
+Entry stored_entry(const std::string &card, const std::string &directory,
+                   const std::string &name) {
+  return read_entry(card, directory, name)
+      .value_or(Entry{-1, -1, "(no entry)", "(no entry)", "(no entry)"});
 }
 
 int count_entries(const std::string &path) {
@@ -99,6 +106,35 @@ void leave_hot_journal(const std::string &path, const std::string &sql) {
   int status = -1;
   ASSERT_EQ(waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+HeldLock::HeldLock(const std::string &path, const char *begin) {
+  int ready[2];
+  if (pipe(ready) != 0) {
+    ADD_FAILURE() << "pipe failed";
+    return;
+  }
+  child_ = fork();
+  if (child_ == 0) {
+    sqlite3 *db = nullptr;
+    const bool locked =
+        sqlite3_open(path.c_str(), &db) == SQLITE_OK &&
+        sqlite3_exec(db, begin, nullptr, nullptr, nullptr) == SQLITE_OK;
+    if (write(ready[1], locked ? "y" : "n", 1) != 1) _exit(1);
+    pause();
+    _exit(0);
+  }
+  char answer = 'n';
+  EXPECT_EQ(read(ready[0], &answer, 1), 1);
+  EXPECT_EQ(answer, 'y') << begin << " failed in the child";
+  close(ready[0]);
+  close(ready[1]);
+}
+
+HeldLock::~HeldLock() {
+  if (child_ <= 0) return;
+  kill(child_, SIGKILL);
+  waitpid(child_, nullptr, 0);
 }
 
 }  // namespace vorn::testing

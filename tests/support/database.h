@@ -3,6 +3,8 @@
 #ifndef VORN_TESTS_DATABASE_H
 #define VORN_TESTS_DATABASE_H
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -25,6 +27,11 @@ std::optional<Entry> read_entry(const std::string &card,
                                 const std::string &directory,
                                 const std::string &name);
 
+// The entry as read_entry reads it, or, when there is none, one whose every
+// field says so, so that a comparison fails with a message.
+Entry stored_entry(const std::string &card, const std::string &directory,
+                   const std::string &name);
+
 // The number of rows in the database file at `path`, or -1 on failure.
 int count_entries(const std::string &path);
 
@@ -40,6 +47,20 @@ void run_sql(const std::string &path, const std::string &sql);
 // inside the transaction, as a writer killed mid-write does: the file is
 // left half written, with a hot journal beside it.
 void leave_hot_journal(const std::string &path, const std::string &sql);
+
+// Holds SQLite's lock on the database file at `path` in a child process,
+// from the time `begin` ("BEGIN IMMEDIATE", "BEGIN EXCLUSIVE") has run there
+// to the destruction of this object.
+class HeldLock {
+ public:
+  HeldLock(const std::string &path, const char *begin);
+  HeldLock(const HeldLock &) = delete;
+  HeldLock &operator=(const HeldLock &) = delete;
+  ~HeldLock();
+
+ private:
+  pid_t child_ = -1;
+};
 
 }  // namespace vorn::testing
 

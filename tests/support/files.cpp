@@ -23,7 +23,8 @@ std::string read_file(const std::string &path) {
 }
 
 void set_mtime(const std::string &path, time_t seconds) {
-  const timespec times[2] = {{seconds, 0}, {seconds, 0}};
+  // The access time is set apart, so that storing it instead shows.
+  const timespec times[2] = {{seconds + kAccessTimeApart, 0}, {seconds, 0}};
   ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
 }
 

@@ -10,11 +10,17 @@
 
 #include <string>
 
+#include "card.h"
+#include "set_file_metadata.h"
+
 namespace vorn::testing {
 
-inline constexpr const char *kCard = "/media/mmcblk0p1";
-inline constexpr const char *kDatabaseFile =
-    "/media/mmcblk0p1/.zerovora-global.db";
+// The media root, where the card is mounted, and the stand-in's database
+// file and journal on it, as the product names them.
+inline constexpr const char *kCard = kMediaRoot;
+inline const std::string kDatabaseFile =
+    std::string(kCard) + "/" + zerovora::kDatabaseFileName;
+inline const std::string kJournal = kDatabaseFile + "-journal";
 
 // Moves the calling process, which must have one thread, into a private
 // mount namespace. Returns an empty string, or what failed.

@@ -59,8 +59,9 @@ std::vector<std::string> VornTest::environment(bool with_display) const {
 }
 
 ProcessResult VornTest::vorn(const std::vector<std::string> &args,
-                             bool with_display) const {
-  return run_process(command(args), environment(with_display));
+                             bool with_display,
+                             std::chrono::milliseconds limit) const {
+  return run_process(command(args), environment(with_display), limit);
 }
 
 }  // namespace vorn::testing

@@ -4,6 +4,7 @@
 #ifndef VORN_TESTS_VORN_FIXTURE_H
 #define VORN_TESTS_VORN_FIXTURE_H
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -34,9 +35,10 @@ class VornTest : public PrivateCardTest {
   // has them.
   std::vector<std::string> environment(bool with_display = true) const;
 
-  // Runs vorn with `args` to its end.
-  ProcessResult vorn(const std::vector<std::string> &args,
-                     bool with_display = true) const;
+  // Runs vorn with `args` to its end, killing it after `limit`.
+  ProcessResult vorn(
+      const std::vector<std::string> &args, bool with_display = true,
+      std::chrono::milliseconds limit = std::chrono::seconds(60)) const;
 
   std::string display_;
 };

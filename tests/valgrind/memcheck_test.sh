@@ -33,15 +33,18 @@ exec unshare --mount "${map_root[@]}" env VORN="$vorn" SUPPRESSIONS="$here/toolk
     valgrind --quiet --error-exitcode=97 --leak-check=full --show-leak-kinds=all \
       --errors-for-leak-kinds=all --suppressions="$SUPPRESSIONS" \
       --suppressions="$STANDIN_SUPPRESSIONS" --num-callers=30 \
-      --log-file="/tmp/memcheck-$$-$name.log" "$VORN" "$@" >/dev/null 2>&1 || status=$?
+      --log-file="/tmp/memcheck-$$-$name.log" "$VORN" "$@" >"/tmp/memcheck-$$-$name.out" 2>&1 ||
+      status=$?
     if [ "$status" -ne "$expected" ]; then
-      echo "FAIL: $name ended with $status, not $expected"
+      echo "FAIL: $name ended with $status, not $expected; what vorn wrote:"
+      cat "/tmp/memcheck-$$-$name.out"
+      echo "valgrind'"'"'s report:"
       cat "/tmp/memcheck-$$-$name.log"
       failures=$((failures + 1))
     else
       echo "ok: $name (status $status, no error, nothing left but toolkit start-up memory)"
     fi
-    rm -f "/tmp/memcheck-$$-$name.log"
+    rm -f "/tmp/memcheck-$$-$name.log" "/tmp/memcheck-$$-$name.out"
   }
   check add 0 "$card/book" t a g
   check change 0 "$card/book" T A G

@@ -1,0 +1,70 @@
+#include "sweep.h"
+
+#include <filesystem>
+#include <sstream>
+
+#include "files.h"
+#include "private_card.h"
+
+namespace vorn::testing {
+namespace {
+
+// Beside the card, on the test's own /media.
+constexpr const char *kTrace = "/media/sweep-trace";
+
+constexpr const char *kCalls =
+    "trace=openat,read,pread64,write,pwrite64,fsync,fdatasync,ftruncate,"
+    "unlink,fcntl";
+
+// strace limited to the calls that touch the card, with `options`.
+ProcessResult traced(const std::vector<std::string> &options,
+                     const std::vector<std::string> &command,
+                     const std::vector<std::string> &env) {
+  std::vector<std::string> argv = {
+      "strace", "-f", "-qq", "-P", kDatabaseFile, "-P", kJournal, "-P", kCard};
+  argv.insert(argv.end(), options.begin(), options.end());
+  argv.insert(argv.end(), command.begin(), command.end());
+  return run_process(argv, env);
+}
+
+}  // namespace
+
+CardCalls trace_card_calls(const std::vector<std::string> &command,
+                           const std::vector<std::string> &env) {
+  traced({"-y", "-o", kTrace, "-e", kCalls}, command, env);
+  CardCalls calls;
+  // Lines such as: 1234 fdatasync(5</media/mmcblk0p1/x-journal>) = 0
+  std::istringstream lines(read_file(kTrace));
+  std::filesystem::remove(kTrace);
+  for (std::string line; std::getline(lines, line);) {
+    const std::size_t name = line.find(' ') + 1;
+    const std::size_t open = line.find('(', name);
+    if (name == 0 || open == std::string::npos) continue;
+    const std::string call = line.substr(name, open - name);
+    ++calls.counts[call];
+    const std::size_t path = line.find('<', open);
+    if ((call == "fsync" || call == "fdatasync") && path != std::string::npos) {
+      calls.synced.insert(
+          line.substr(path + 1, line.find('>', path) - path - 1));
+    }
+  }
+  return calls;
+}
+
+std::vector<std::string> faults_for(const std::string &call) {
+  std::vector<std::string> faults = {"signal=KILL", "error=EIO"};
+  if (call.find("write") != std::string::npos) faults.push_back("error=ENOSPC");
+  if (call == "openat") faults.push_back("error=EACCES");
+  return faults;
+}
+
+ProcessResult run_with_fault(const std::vector<std::string> &command,
+                             const std::vector<std::string> &env,
+                             const std::string &call, int n,
+                             const std::string &fault) {
+  return traced({"-o", "/dev/null", "-e", "trace=" + call, "-e",
+                 "inject=" + call + ":" + fault + ":when=" + std::to_string(n)},
+                command, env);
+}
+
+}  // namespace vorn::testing
