@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -238,6 +239,18 @@ TEST(ExitStatusTest, IsTheResultModulo256ButNeverSuccessForAFailure) {
   EXPECT_EQ(exit_status_for(256), kExitUnrepresentable);
   EXPECT_EQ(exit_status_for(-256), kExitUnrepresentable);
   EXPECT_EQ(exit_status_for(1 << 20), kExitUnrepresentable);
+  // Every result of the registration ends as a status that the table lists.
+  for (int result :
+       {0, kResultDatabaseUnavailable, kResultFileUnreadable,
+        kResultNotAFileName, ZEROVORA_ERROR_ARGUMENT, ZEROVORA_ERROR_IO, 256}) {
+    const int status = exit_status_for(result);
+    EXPECT_TRUE(std::any_of(std::begin(kExitStatuses), std::end(kExitStatuses),
+                            [&](const auto &range) {
+                              return range.first <= status &&
+                                     status <= range.last;
+                            }))
+        << result;
+  }
 }
 
 }  // namespace
