@@ -4,8 +4,8 @@
 #   bench/run.sh           every database size up to 1 000 000 entries
 #   bench/run.sh --smoke   small sizes and few runs, to keep the harness working
 # Builds in Release in build-bench/ (or $VORN_BUILD_DIR), where the generated
-# databases are cached between runs. Needs root, for a private mount
-# namespace where the cards are mounted (--map-root-user is used otherwise).
+# databases are cached between runs. The cards are mounted in a private
+# mount namespace (scripts/private-card.sh).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${VORN_BUILD_DIR:-$top/build-bench}
@@ -28,9 +28,7 @@ DESTDIR=$stage cmake --install "$build" >/dev/null
 prefix=$(sed -n 's/^CMAKE_INSTALL_PREFIX:PATH=//p' "$build/CMakeCache.txt")
 libdir=$(sed -n 's/^CMAKE_INSTALL_LIBDIR:PATH=//p' "$build/CMakeCache.txt")
 
-map_root=()
-[ "$(id -u)" -eq 0 ] || map_root=(--map-root-user)
-unshare --mount "${map_root[@]}" env LIBDIR="$stage$prefix/$libdir" CACHE="$build/bench-ld.so.cache" \
+"$top/scripts/private-card.sh" env LIBDIR="$stage$prefix/$libdir" CACHE="$build/bench-ld.so.cache" \
   bash -euc 'ldconfig -X -C "$CACHE" "$LIBDIR" && mount --bind "$CACHE" /etc/ld.so.cache && exec "$@"' _ \
   "$build/bench/vorn_bench" --vorn "$stage$prefix/bin/vorn" --floor "$build/bench/vorn_floor" \
   --cache "$build/bench-cache" --disk "$build/bench-disk" "$@"

@@ -2,7 +2,8 @@
 # The main job: builds vorn and runs it on a sample file on a scratch card,
 # once to add the file and once to change it, then shows the stored entry
 # with the sqlite3 shell. The card is a tmpfs mounted at the media root in a
-# private mount namespace, so nothing on the host changes.
+# private mount namespace (scripts/private-card.sh), so nothing on the host
+# changes.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${VORN_BUILD_DIR:-$top/build}
@@ -15,14 +16,8 @@ cmake --build "$build" -j "$(nproc)" --target vorn >/dev/null
 . "$top/scripts/x-server.sh"
 ensure_x_server
 
-as_root=()
-[ "$(id -u)" -eq 0 ] || as_root=(--map-root-user)
-unshare --mount "${as_root[@]}" env VORN="$build/cli/vorn" bash -euo pipefail -c '
-  mount --make-rprivate /
-  mount -t tmpfs scratch-card /media
-  card=/media/mmcblk0p1
-  mkdir "$card"
-  mount -t tmpfs scratch-card "$card"
+"$top/scripts/private-card.sh" env VORN="$build/cli/vorn" bash -euo pipefail -c '
+  card=$VORN_CARD
   mkdir "$card/books"
   printf "The tide came in twice that day.\n" >"$card/books/salt-road.txt"
 
@@ -35,6 +30,6 @@ unshare --mount "${as_root[@]}" env VORN="$build/cli/vorn" bash -euo pipefail -c
   run "$card/books/salt-road.txt" "The Salt Road" "Mara Quell" novel
   run "$card/books/salt-road.txt" "The Salt Road, revised" "Mara Quell" classic
 
-  printf "\$ sqlite3 -header -column %s/.zerovora-global.db \"SELECT * FROM files\"\n" "$card"
-  sqlite3 -header -column "$card/.zerovora-global.db" "SELECT * FROM files"
+  printf "\$ sqlite3 -header -column %s \"SELECT * FROM files\"\n" "$VORN_DATABASE"
+  sqlite3 -header -column "$VORN_DATABASE" "SELECT * FROM files"
 '

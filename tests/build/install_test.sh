@@ -79,9 +79,6 @@ else
 fi
 
 [ "$build_kind" = native ] && [ "$zerovora" = stand-in ] || exit 0
-map_root=()
-[ "$(id -u)" -eq 0 ] || map_root=(--map-root-user)
-
 # The release as an ordinary user builds it (nobody, when the test runs as
 # root) from a copy of the sources, then unpacked as root over a root whose
 # folders are root's 0755.
@@ -89,10 +86,10 @@ source_dir=$(cache CMAKE_HOME_DIRECTORY)
 chmod 755 "$work"
 mkdir -p "$work/user/src"
 (cd "$source_dir" && cp -r CMakeLists.txt bench cli cmake platform registration standin "$work/user/src")
-as_user=() as_root=(unshare --user --map-root-user)
+as_user=()
 if [ "$(id -u)" -eq 0 ]; then
   chown -R 65534:65534 "$work/user"
-  as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups) as_root=()
+  as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
 fi
 "${as_user[@]}" env HOME="$work/user" bash -ec 'umask 002
   cmake -S "$1/src" -B "$1/build" -DBUILD_TESTING=OFF -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_INSTALL_LIBDIR=lib
@@ -100,7 +97,7 @@ fi
   cd "$1/build" && cpack' _ "$work/user" >/dev/null || fail "the release did not build as an ordinary user"
 user_tarball=$(echo "$work"/user/build/vorn-*.tar.gz)
 check_entries "$user_tarball"
-"${as_root[@]}" bash -euc '
+"$source_dir/scripts/private-card.sh" bash -euc '
   for tool in "" "busybox "; do
     root=$(mktemp -d -p "$2")
     mkdir -p "$root/usr/bin" "$root/usr/share/man"
@@ -113,18 +110,14 @@ check_entries "$user_tarball"
 echo "$(basename "$user_tarball") built as an ordinary user with umask 002: 0/0, no folders"
 
 cp -a /etc "$work/etc" 2>/dev/null || true
-unshare --mount "${map_root[@]}" env PREFIX="$prefix" BUILD="$build_dir" ETC="$work/etc" bash -euc '
-  mount --make-rprivate /
+"$source_dir/scripts/private-card.sh" env PREFIX="$prefix" BUILD="$build_dir" ETC="$work/etc" bash -euc '
   mkdir -p "$PREFIX"
   mount -t tmpfs prefix "$PREFIX"
   mount --bind "$ETC" /etc
   cmake --install "$BUILD" >/dev/null
-  mount -t tmpfs card /media
-  mkdir /media/mmcblk0p1
-  mount -t tmpfs card /media/mmcblk0p1
-  printf 12345 >/media/mmcblk0p1/f
-  "$PREFIX/bin/vorn" /media/mmcblk0p1/f t a g >/dev/null
-  test -s /media/mmcblk0p1/.zerovora-global.db
+  printf 12345 >"$VORN_CARD/f"
+  "$PREFIX/bin/vorn" "$VORN_CARD/f" t a g >/dev/null
+  test -s "$VORN_DATABASE"
   mount -t tmpfs opt /opt
   cmake --install "$BUILD" --prefix /opt/vorn >/dev/null
   status=0

@@ -22,9 +22,6 @@ pc_dir=$(dirname "$(find "$root" -name zerovora.pc)")
 configure=(-DBUILD_TESTING=OFF -DVORN_ZEROVORA=system -DVORN_WERROR=ON -DVORN_SANITIZE="$sanitize")
 IFS='|' read -r -a toolchain <<<"$toolchain_options"
 configure+=("${toolchain[@]}")
-map_root=()
-[ "$(id -u)" -eq 0 ] || map_root=(--map-root-user)
-
 fail() {
   echo "FAIL: $*" >&2
   exit 1
@@ -36,18 +33,13 @@ check() {
   ! find "$build" -name 'libzerovora*' | grep -q . || fail "$build built the stand-in"
   "$readelf" -d "$build/cli/vorn" | grep -q 'NEEDED.*\[libzerovora\.so\.0\]' ||
     fail "$build/cli/vorn does not need libzerovora.so.0"
-  local out
-  out=$(unshare --mount "${map_root[@]}" bash -euc '
-    mount --make-rprivate /
-    mount -t tmpfs card /media
-    mkdir /media/mmcblk0p1
-    mount -t tmpfs card /media/mmcblk0p1
-    printf 12345 >/media/mmcblk0p1/f
-    "$@" /media/mmcblk0p1/f t a g
-    test -s /media/mmcblk0p1/.zerovora-global.db' _ "${emulator[@]}" "$build/cli/vorn") ||
+  "$source_dir/scripts/private-card.sh" bash -euc '
+    printf 12345 >"$VORN_CARD/f"
+    out=$("$@" "$VORN_CARD/f" t a g)
+    [ "$out" = "Processing: [file:$VORN_CARD/f] [title:t] [author:a] [tag:g]" ] ||
+      { echo "unexpected output: $out" >&2; exit 1; }
+    test -s "$VORN_DATABASE"' _ "${emulator[@]}" "$build/cli/vorn" ||
     fail "$build/cli/vorn did not run"
-  [ "$out" = "Processing: [file:/media/mmcblk0p1/f] [title:t] [author:a] [tag:g]" ] ||
-    fail "unexpected output: $out"
 }
 
 # Against a sysroot, pkg-config puts the sysroot in front of every path it

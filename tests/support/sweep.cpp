@@ -37,9 +37,9 @@ CardCalls trace_card_calls(const std::vector<std::string> &command,
   std::istringstream lines(read_file(kTrace));
   std::filesystem::remove(kTrace);
   for (std::string line; std::getline(lines, line);) {
-    const std::size_t name = line.find(' ') + 1;
+    const std::size_t name = line.find_first_not_of(' ', line.find(' '));
     const std::size_t open = line.find('(', name);
-    if (name == 0 || open == std::string::npos) continue;
+    if (name == std::string::npos || open == std::string::npos) continue;
     const std::string call = line.substr(name, open - name);
     ++calls.counts[call];
     const std::size_t path = line.find('<', open);

@@ -14,15 +14,9 @@ if [ "$build_kind" = cross ]; then
   exit 77
 fi
 here=$(cd "$(dirname "$0")" && pwd)
-map_root=()
-[ "$(id -u)" -eq 0 ] || map_root=(--map-root-user)
-
-exec unshare --mount "${map_root[@]}" env VORN="$vorn" SUPPRESSIONS="$here/toolkit.supp" STANDIN_SUPPRESSIONS="$here/standin.supp" bash -euo pipefail -c '
-  mount --make-rprivate /
-  mount -t tmpfs card /media
-  card=/media/mmcblk0p1
-  mkdir "$card"
-  mount -t tmpfs card "$card"
+exec "$here/../../scripts/private-card.sh" env VORN="$vorn" SUPPRESSIONS="$here/toolkit.supp" \
+  STANDIN_SUPPRESSIONS="$here/standin.supp" bash -euo pipefail -c '
+  card=$VORN_CARD
   printf 12345 >"$card/book"
   failures=0
 
