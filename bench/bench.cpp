@@ -2,49 +2,26 @@
 // nothing else) and its alternative (the sqlite3 shell doing the same lookup
 // and write), on cards with databases of several sizes, on tmpfs and on disk.
 //
-// Run as root in a private mount namespace (bench/run.sh does both): the
-// card of each run is bound over /media/mmcblk0p1 just before it starts.
+// Run on a private card (bench/run.sh): the card of each run is bound over
+// the media root just before it starts.
 // Every figure is a median over repeated runs, and every ratio compares
 // programs that were run alternately in the same loop.
-#include <fcntl.h>
-#include <sqlite3.h>
-#include <sys/mman.h>
-#include <sys/mount.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
-#include <functional>
 #include <map>
-#include <regex>
 #include <string>
 #include <vector>
 
-#include "zerovora.h"
+#include "card.h"
+#include "harness.h"
 
 namespace {
 
+using namespace bench;
 namespace fs = std::filesystem;
-
-constexpr const char *kCard = "/media/mmcblk0p1";
-constexpr const char *kDatabaseName = ".zerovora-global.db";
-// The entry that the change runs change: the first of every database.
-constexpr const char *kKnownDirectory = "/media/mmcblk0p1/library/shelf-0";
-constexpr const char *kKnownName = "book-0.epub";
-
-[[noreturn]] void die(const std::string &message) {
-  std::fprintf(stderr, "vorn_bench: %s\n", message.c_str());
-  std::exit(1);
-}
 
 struct Options {
   std::string vorn;
@@ -128,189 +105,6 @@ Options parse(int argc, char **argv) {
   return options;
 }
 
-// A database of `entries` entries, made once through the library (which
-// creates the schema) and one SQLite transaction, and kept in the cache.
-std::string cached_database(const std::string &cache, long entries) {
-  const std::string path = cache + "/db-" + std::to_string(entries) + ".db";
-  if (fs::exists(path)) return path;
-  const std::string building = cache + "/building";
-  fs::remove_all(building);
-  fs::create_directories(building);
-  // The library opens a database only on a mounted card.
-  if (mount(building.c_str(), building.c_str(), nullptr, MS_BIND, nullptr) !=
-      0) {
-    die("cannot bind " + building + " over itself: " + std::strerror(errno));
-  }
-  zerovora_global *global = zerovora_global_open(building.c_str(), 0);
-  if (global == nullptr) die("cannot create a database in " + building);
-  zerovora_close(global);
-  const std::string file = building + "/" + kDatabaseName;
-  sqlite3 *db = nullptr;
-  sqlite3_open(file.c_str(), &db);
-  const std::string sql =
-      "PRAGMA synchronous = OFF; BEGIN;"
-      "WITH RECURSIVE seq(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM seq"
-      " WHERE i + 1 < " +
-      std::to_string(entries) +
-      ") INSERT INTO files SELECT"
-      " '/media/mmcblk0p1/library/shelf-' || (i / 1000),"
-      " 'book-' || i || '.epub', 1000 + i, 1700000000 + i, 'Title ' || i,"
-      " 'Author ' || (i % 5000), 'tag-' || (i % 50) FROM seq;"
-      "COMMIT;";
-  if (entries > 0 &&
-      sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
-    die(std::string("cannot fill the database: ") + sqlite3_errmsg(db));
-  }
-  sqlite3_close(db);
-  umount2(building.c_str(), 0);
-  fs::rename(file, path);
-  fs::remove_all(building);
-  return path;
-}
-
-// A card: a folder holding a copy of a database, the file that the change
-// runs name, and fresh files for the add runs.
-struct Card {
-  std::string dir;
-  long entries = 0;
-  int next_new = 0;
-
-  // The card path of a file that no run has added yet.
-  std::string new_file() {
-    const std::string name = "new/book-" + std::to_string(next_new++) + ".epub";
-    const int fd = open((dir + "/" + name).c_str(), O_WRONLY | O_CREAT, 0644);
-    if (fd < 0) die("cannot create " + dir + "/" + name);
-    close(fd);
-    return std::string(kCard) + "/" + name;
-  }
-};
-
-Card make_card(const std::string &dir, const std::string &database,
-               long entries) {
-  fs::remove_all(dir);
-  fs::create_directories(dir + "/new");
-  fs::create_directories(dir + "/library/shelf-0");
-  fs::copy_file(database, dir + "/" + kDatabaseName);
-  const int fd = open((dir + "/library/shelf-0/" + kKnownName).c_str(),
-                      O_WRONLY | O_CREAT, 0644);
-  close(fd);
-  return Card{dir, entries};
-}
-
-struct Sample {
-  double ms = 0;
-  long rss_kib = 0;
-  std::string err;
-};
-
-std::vector<char *> pointers(const std::vector<std::string> &strings) {
-  std::vector<char *> result;
-  for (const auto &s : strings) result.push_back(const_cast<char *>(s.c_str()));
-  result.push_back(nullptr);
-  return result;
-}
-
-std::vector<std::string> g_environment;
-
-// Runs `argv` with `card` bound over the media root; only the run itself is
-// timed. A run that fails ends the benchmark.
-Sample run_once(const std::string &card, const std::vector<std::string> &argv,
-                bool keep_err = false) {
-  if (mount(card.c_str(), kCard, nullptr, MS_BIND, nullptr) != 0) {
-    die("cannot bind " + card + ": " + std::strerror(errno));
-  }
-  const int err = memfd_create("stderr", MFD_CLOEXEC);
-  auto args = pointers(argv);
-  auto env = pointers(g_environment);
-  const auto start = std::chrono::steady_clock::now();
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int null = open("/dev/null", O_RDWR);
-    dup2(null, 0);
-    dup2(null, 1);
-    dup2(err, 2);
-    execvpe(args[0], args.data(), env.data());
-    _exit(127);
-  }
-  int status = 0;
-  rusage usage{};
-  wait4(pid, &status, 0, &usage);
-  const auto end = std::chrono::steady_clock::now();
-  umount2(kCard, 0);
-  Sample sample;
-  sample.ms = std::chrono::duration<double, std::milli>(end - start).count();
-  sample.rss_kib = usage.ru_maxrss;
-  char buffer[65536];
-  lseek(err, 0, SEEK_SET);
-  for (ssize_t n; (n = read(err, buffer, sizeof buffer)) > 0;) {
-    sample.err.append(buffer, static_cast<std::size_t>(n));
-  }
-  close(err);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    die(argv[0] + " failed (status " + std::to_string(WEXITSTATUS(status)) +
-        "): " + sample.err);
-  }
-  if (!keep_err && !sample.err.empty()) die(argv[0] + " wrote: " + sample.err);
-  return sample;
-}
-
-// One program of a comparison: its card and its command line for a run.
-struct Subject {
-  std::string label;
-  Card *card;
-  std::function<std::vector<std::string>()> argv;
-};
-
-struct Figures {
-  double ms = 0;
-  long rss_kib = 0;
-};
-
-template <typename T>
-T median(std::vector<T> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
-}
-
-// Runs the subjects in turn, `runs` times each, starting each round with the
-// next subject, after two warm-up runs each; returns their medians.
-std::vector<Figures> alternate(const std::vector<Subject> &subjects, int runs) {
-  for (const auto &subject : subjects) {
-    for (int i = 0; i < 2; ++i) run_once(subject.card->dir, subject.argv());
-  }
-  std::vector<std::vector<double>> ms(subjects.size());
-  std::vector<std::vector<long>> rss(subjects.size());
-  for (int round = 0; round < runs; ++round) {
-    for (std::size_t k = 0; k < subjects.size(); ++k) {
-      const std::size_t i =
-          (k + static_cast<std::size_t>(round)) % subjects.size();
-      const Sample sample = run_once(subjects[i].card->dir, subjects[i].argv());
-      ms[i].push_back(sample.ms);
-      rss[i].push_back(sample.rss_kib);
-    }
-  }
-  std::vector<Figures> figures;
-  for (std::size_t i = 0; i < subjects.size(); ++i) {
-    figures.push_back({median(ms[i]), median(rss[i])});
-  }
-  return figures;
-}
-
-// The instructions that a run executes, counted by callgrind.
-long long instructions(const Subject &subject) {
-  std::vector<std::string> argv = {"valgrind", "--tool=callgrind",
-                                   "--callgrind-out-file=/dev/null"};
-  const auto command = subject.argv();
-  argv.insert(argv.end(), command.begin(), command.end());
-  const Sample sample = run_once(subject.card->dir, argv, true);
-  std::smatch match;
-  static const std::regex collected("Collected : ([0-9]+)");
-  if (!std::regex_search(sample.err, match, collected)) {
-    die("no instruction count from callgrind: " + sample.err);
-  }
-  return std::stoll(match[1]);
-}
-
 std::string sqlite_key() {
   return std::string("directory = '") + kKnownDirectory + "' AND name = '" +
          kKnownName + "'";
@@ -319,7 +113,8 @@ std::string sqlite_key() {
 // The vorn, floor and sqlite3 subjects of the add or change path on `card`.
 std::vector<Subject> subjects_for(const Options &options, Card &card,
                                   bool add) {
-  const std::string database = std::string(kCard) + "/" + kDatabaseName;
+  const std::string database =
+      std::string(kCard) + "/" + zerovora::kDatabaseFileName;
   Subject vorn{"vorn", &card, [&options, &card, add]() {
                  return std::vector<std::string>{
                      options.vorn,
@@ -337,14 +132,13 @@ std::vector<Subject> subjects_for(const Options &options, Card &card,
                   if (add) {
                     const std::string name =
                         "shell-" + std::to_string(card.next_new++) + ".epub";
-                    sql +=
-                        "SELECT tag FROM files WHERE directory = "
-                        "'/media/mmcblk0p1/new' AND name = '" +
-                        name +
-                        "'; BEGIN IMMEDIATE; INSERT INTO files (directory, "
-                        "name, size, mtime, title, author, tag) VALUES "
-                        "('/media/mmcblk0p1/new', '" +
-                        name + "', 0, 0, 'Title', 'Author', 'tag'); COMMIT;";
+                    const std::string folder = std::string(kCard) + "/new";
+                    sql += "SELECT tag FROM files WHERE directory = '" +
+                           folder + "' AND name = '" + name +
+                           "'; BEGIN IMMEDIATE; INSERT INTO files (directory, "
+                           "name, size, mtime, title, author, tag) VALUES ('" +
+                           folder + "', '" + name +
+                           "', 0, 0, 'Title', 'Author', 'tag'); COMMIT;";
                   } else {
                     sql += "SELECT tag FROM files WHERE " + sqlite_key() +
                            "; BEGIN IMMEDIATE; UPDATE files SET tag = 'tag', "
@@ -378,12 +172,8 @@ int main(int argc, char **argv) {
     databases[size] = cached_database(options.cache, size);
   databases[0] = cached_database(options.cache, 0);
 
-  // The tmpfs card folders live in a tmpfs over /media, beside the media
-  // root that each run's card is bound over.
-  if (mount("bench", "/media", "tmpfs", 0, "mode=0755") != 0 ||
-      mkdir(kCard, 0755) != 0) {
-    die("cannot mount a tmpfs over /media (run in a private mount namespace)");
-  }
+  // The tmpfs card folders live on the private /media (bench/run.sh),
+  // beside the media root that each run's card is bound over.
   std::map<std::string, std::string> media;
   for (const auto &medium : options.media) {
     if (medium == "tmpfs") {

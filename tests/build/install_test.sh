@@ -85,7 +85,7 @@ fi
 source_dir=$(cache CMAKE_HOME_DIRECTORY)
 chmod 755 "$work"
 mkdir -p "$work/user/src"
-(cd "$source_dir" && cp -r CMakeLists.txt bench cli cmake platform registration standin "$work/user/src")
+(cd "$source_dir" && cp -r CMakeLists.txt bench cli cmake platform registration standin tests "$work/user/src")
 as_user=()
 if [ "$(id -u)" -eq 0 ]; then
   chown -R 65534:65534 "$work/user"

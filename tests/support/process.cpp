@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -63,8 +64,9 @@ ProcessResult finish_process(Child &child,
                              std::chrono::steady_clock::time_point deadline) {
   ProcessResult result;
   int wstatus = 0;
+  rusage usage{};
   for (;;) {
-    const pid_t done = waitpid(child.pid, &wstatus, WNOHANG);
+    const pid_t done = wait4(child.pid, &wstatus, WNOHANG, &usage);
     if (done == child.pid) break;
     if (done < 0 && errno != EINTR) throw std::runtime_error("waitpid failed");
     if (!result.timed_out && std::chrono::steady_clock::now() >= deadline) {
@@ -73,6 +75,7 @@ ProcessResult finish_process(Child &child,
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
+  result.max_rss_kib = usage.ru_maxrss;
   if (WIFEXITED(wstatus)) result.status = WEXITSTATUS(wstatus);
   if (WIFSIGNALED(wstatus)) result.signal = WTERMSIG(wstatus);
   result.out = take(child.out);

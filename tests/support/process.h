@@ -19,6 +19,8 @@ struct ProcessResult {
   bool timed_out = false;
   std::string out;
   std::string err;
+  // The child's peak resident memory, in KiB.
+  long max_rss_kib = 0;
 };
 
 // A started child; its standard output and error go to memory files.
