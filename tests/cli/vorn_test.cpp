@@ -131,22 +131,6 @@ TEST_F(VornTest, AMissingFileIsReportedAndNotAdded) {
   EXPECT_EQ(count_entries(kDatabaseFile), 0);
 }
 
-TEST_F(VornTest, ValuesArePrintedAndStoredVerbatim) {
-  const std::string path = kRoot + "/%s file";
-  write_file(path, "x");
-  const std::string title = "%s%n%x \"q\" 'q'";
-  const std::string author = "'); DELETE FROM files; --";
-  const std::string tag = "two\nlines \xc3\xa9\xff";
-  const auto run = vorn({path, title, author, tag});
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, progress(path, title, author, tag));
-  const auto entry = read_entry(kRoot, kRoot, "%s file");
-  ASSERT_TRUE(entry);
-  EXPECT_EQ(entry->title, title);
-  EXPECT_EQ(entry->author, author);
-  EXPECT_EQ(entry->tag, tag);
-}
-
 TEST_F(VornTest, AFifoDoesNotBlock) {
   const std::string path = kRoot + "/fifo";
   ASSERT_EQ(mkfifo(path.c_str(), 0644), 0);

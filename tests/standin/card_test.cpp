@@ -38,7 +38,7 @@ TEST_F(StandInTest, AFolderBoundOverItselfIsACard) {
   zerovora_global *global = zerovora_global_open(folder.c_str(), 0);
   EXPECT_NE(global, nullptr);
   zerovora_close(global);
-  EXPECT_TRUE(exists(folder + "/.zerovora-global.db"));
+  EXPECT_TRUE(exists(folder + "/" + zerovora::kDatabaseFileName));
 }
 
 }  // namespace

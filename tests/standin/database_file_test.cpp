@@ -45,6 +45,35 @@ TEST_F(StandInTest, OpenRefusesFilesThatAreNotItsOwnAndLeavesThemAlone) {
   run_sql(file_, "PRAGMA user_version = 2;");
   expect_refused();
 
+  // Our file with anything added: nothing of it may run.
+  for (const char *addition :
+       {"CREATE TRIGGER wipe AFTER UPDATE ON files BEGIN DELETE FROM files; "
+        "END",
+        "CREATE INDEX by_tag ON files (tag)", "CREATE VIEW v AS SELECT 1",
+        "CREATE TABLE extra (x)"}) {
+    SCOPED_TRACE(addition);
+    write_file(file_, ours);
+    run_sql(file_, addition);
+    expect_refused();
+  }
+
+  // Links in the file's place, to a path off the card and to a database of
+  // ours elsewhere: neither is followed, nothing is made or changed there.
+  const std::string elsewhere = "/media/elsewhere.db";
+  for (bool target_exists : {false, true}) {
+    SCOPED_TRACE(target_exists ? "a link to ours elsewhere"
+                               : "a dangling link");
+    std::filesystem::remove(file_);
+    if (target_exists) write_file(elsewhere, ours);
+    ASSERT_EQ(symlink(elsewhere.c_str(), file_.c_str()), 0);
+    EXPECT_EQ(open(), nullptr);
+    EXPECT_EQ(exists(elsewhere), target_exists);
+    if (target_exists) {
+      EXPECT_TRUE(read_file(elsewhere) == ours);
+    }
+  }
+  std::filesystem::remove(file_);
+
   // Our marks with another table of our table's name, and our schema with
   // another application id.
   for (const std::string &sql :

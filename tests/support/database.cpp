@@ -6,6 +6,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <string>
 
 #include "zerovora.h"
@@ -46,40 +48,34 @@ Entry stored_entry(const std::string &card, const std::string &directory,
       .value_or(Entry{-1, -1, "(no entry)", "(no entry)", "(no entry)"});
 }
 
-int count_entries(const std::string &path) {
+// The first column of the first row of `sql` on the file at `path`, as
+// text, or what failed.
+std::string first_value(const std::string &path, const char *sql) {
   sqlite3 *db = nullptr;
-  int count = -1;
-  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) ==
+  sqlite3_stmt *stmt = nullptr;
+  std::string value = "cannot open";
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) ==
       SQLITE_OK) {
-    sqlite3_stmt *stmt = nullptr;
-    if (sqlite3_prepare_v2(db, "SELECT count(*) FROM files", -1, &stmt,
-                           nullptr) == SQLITE_OK &&
-        sqlite3_step(stmt) == SQLITE_ROW) {
-      count = sqlite3_column_int(stmt, 0);
-    }
-    sqlite3_finalize(stmt);
+    const bool row =
+        sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) == SQLITE_OK &&
+        sqlite3_step(stmt) == SQLITE_ROW;
+    value = row ? reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0))
+                : sqlite3_errmsg(db);
   }
+  sqlite3_finalize(stmt);
   sqlite3_close(db);
-  return count;
+  return value;
+}
+
+int count_entries(const std::string &path) {
+  const std::string count = first_value(path, "SELECT count(*) FROM files");
+  return std::all_of(count.begin(), count.end(), ::isdigit) && !count.empty()
+             ? std::stoi(count)
+             : -1;
 }
 
 std::string integrity_check(const std::string &path) {
-  sqlite3 *db = nullptr;
-  std::string verdict = "cannot open";
-  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) ==
-      SQLITE_OK) {
-    sqlite3_stmt *stmt = nullptr;
-    if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &stmt, nullptr) ==
-            SQLITE_OK &&
-        sqlite3_step(stmt) == SQLITE_ROW) {
-      verdict = reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0));
-    } else {
-      verdict = sqlite3_errmsg(db);
-    }
-    sqlite3_finalize(stmt);
-  }
-  sqlite3_close(db);
-  return verdict;
+  return first_value(path, "PRAGMA integrity_check");
 }
 
 void run_sql(const std::string &path, const std::string &sql) {

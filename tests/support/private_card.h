@@ -1,7 +1,7 @@
 // A private card for tests that touch the media root: the test process runs
 // in a mount namespace of its own (what `unshare --mount` gives, with a user
 // namespace mapping root when not root), and each test gets a fresh tmpfs
-// over /media holding /media/mmcblk0p1, with an empty tmpfs mounted there as
+// over /media holding the media root, with an empty tmpfs mounted there as
 // the card. Nothing on the host changes.
 #ifndef VORN_TESTS_PRIVATE_CARD_H
 #define VORN_TESTS_PRIVATE_CARD_H

@@ -33,7 +33,7 @@ CardCalls trace_card_calls(const std::vector<std::string> &command,
                            const std::vector<std::string> &env) {
   traced({"-y", "-o", kTrace, "-e", kCalls}, command, env);
   CardCalls calls;
-  // Lines such as: 1234 fdatasync(5</media/mmcblk0p1/x-journal>) = 0
+  // Lines such as: 1234  fdatasync(5</media/card/x-journal>) = 0
   std::istringstream lines(read_file(kTrace));
   std::filesystem::remove(kTrace);
   for (std::string line; std::getline(lines, line);) {
