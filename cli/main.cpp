@@ -2,6 +2,7 @@
 // author and tag in the card's global metadata database.
 #include <fcntl.h>
 #include <gtk/gtk.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -25,7 +26,10 @@ constexpr int kValueCount = 4;
 // error. Returns false when one can't be opened.
 bool open_standard_streams() {
   for (int fd = 0; fd <= 2; ++fd) {
-    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // fstat rather than fcntl, whose large-file name needs a newer C library
+    // on 32-bit ARM.
+    struct stat st {};
+    if (fstat(fd, &st) == 0 || errno != EBADF) continue;
     // The lowest free descriptor, which is fd.
     if (open("/dev/null", O_RDWR) != fd) return false;
   }
