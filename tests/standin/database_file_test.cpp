@@ -78,7 +78,9 @@ TEST_F(StandInTest, OpenRefusesFilesThatAreNotItsOwnAndLeavesThemAlone) {
   // another application id.
   for (const std::string &sql :
        {"PRAGMA application_id = " + std::to_string(zerovora::kApplicationId) +
-            "; CREATE TABLE files (directory, name); PRAGMA user_version = 1",
+            "; CREATE TABLE files (directory, name, PRIMARY KEY (directory, "
+            "name));"
+            "PRAGMA user_version = 1",
         zerovora::create_schema_sql() + "PRAGMA application_id = 12345"}) {
     SCOPED_TRACE(sql);
     std::filesystem::remove(file_);
