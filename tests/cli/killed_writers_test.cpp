@@ -26,10 +26,6 @@ using std::chrono::steady_clock;
 
 const std::string kRoot = kCard;
 
-steady_clock::time_point in_seconds(int seconds) {
-  return steady_clock::now() + std::chrono::seconds(seconds);
-}
-
 // The card on the machine's disk, where syncs take real time, bound over
 // the private card's media root.
 class DiskCardTest : public VornTest {

@@ -28,13 +28,7 @@
 namespace vorn::testing {
 namespace {
 
-using std::chrono::steady_clock;
-
 const std::string kRoot = kCard;
-
-steady_clock::time_point in_seconds(int seconds) {
-  return steady_clock::now() + std::chrono::seconds(seconds);
-}
 
 class ReliabilityTest : public VornTest {
  protected:

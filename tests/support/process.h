@@ -41,6 +41,11 @@ Child start_process(const std::vector<std::string> &argv,
 ProcessResult finish_process(Child &child,
                              std::chrono::steady_clock::time_point deadline);
 
+// The time `seconds` from now, as a deadline for finish_process.
+inline std::chrono::steady_clock::time_point in_seconds(int seconds) {
+  return std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+}
+
 // Starts `argv` and finishes it, killing it after `limit`.
 ProcessResult run_process(
     const std::vector<std::string> &argv, const std::vector<std::string> &env,
