@@ -111,17 +111,18 @@ echo "$(basename "$user_tarball") built as an ordinary user with umask 002: 0/0,
 
 cp -a /etc "$work/etc" 2>/dev/null || true
 "$source_dir/scripts/private-card.sh" env PREFIX="$prefix" BUILD="$build_dir" ETC="$work/etc" bash -euc '
-  mkdir -p "$PREFIX"
-  mount -t tmpfs prefix "$PREFIX"
   mount --bind "$ETC" /etc
-  cmake --install "$BUILD" >/dev/null
-  printf 12345 >"$VORN_CARD/f"
-  "$PREFIX/bin/vorn" "$VORN_CARD/f" t a g >/dev/null
-  test -s "$VORN_DATABASE"
+  # /opt/vorn first, while the loader knows no libzerovora of the prefix.
   mount -t tmpfs opt /opt
   cmake --install "$BUILD" --prefix /opt/vorn >/dev/null
   status=0
   usage=$(/opt/vorn/bin/vorn 2>&1) || status=$?
-  [ "$status" -eq 1 ] && [ "$usage" = "Usage: vorn [file] [title] [author] [tag]" ]' ||
+  [ "$status" -eq 1 ] && [ "$usage" = "Usage: vorn [file] [title] [author] [tag]" ] || exit 1
+  mkdir -p "$PREFIX"
+  mount -t tmpfs prefix "$PREFIX"
+  cmake --install "$BUILD" >/dev/null
+  printf 12345 >"$VORN_CARD/f"
+  "$PREFIX/bin/vorn" "$VORN_CARD/f" t a g >/dev/null
+  test -s "$VORN_DATABASE"' ||
   fail "vorn installed into $prefix or /opt/vorn did not run"
 echo "installed into $prefix and /opt/vorn without DESTDIR: vorn ran at once"
