@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <string>
 
-#include "database.h"
 #include "files.h"
 #include "schema.h"
 #include "standin_fixture.h"
@@ -20,8 +19,7 @@ TEST_F(StandInTest, CreatesItsFileOnFirstOpenAndKeepsEntries) {
   ASSERT_FALSE(exists(file_));
   add_sample();
   ASSERT_TRUE(exists(file_));
-  EXPECT_EQ(read_entry(dir_, "/d", "f"),
-            (Entry{12, 34, "Title", "Author", "tag"}));
+  EXPECT_EQ(read_entry(dir_, "/d", "f"), kSample);
   EXPECT_EQ(count_entries(file_), 1);
 }
 
@@ -66,7 +64,7 @@ TEST_F(StandInTest, OpenRefusesFilesThatAreNotItsOwnAndLeavesThemAlone) {
     std::filesystem::remove(file_);
     if (target_exists) write_file(elsewhere, ours);
     ASSERT_EQ(symlink(elsewhere.c_str(), file_.c_str()), 0);
-    EXPECT_EQ(open(), nullptr);
+    EXPECT_FALSE(open());
     EXPECT_EQ(exists(elsewhere), target_exists);
     if (target_exists) {
       EXPECT_TRUE(read_file(elsewhere) == ours);
@@ -127,7 +125,7 @@ TEST_F(StandInTest, OpenRefusesFilesThatAreNotItsOwnAndLeavesThemAlone) {
 TEST_F(StandInTest, ALockHeldThroughTheOpenRefusesIt) {
   add_sample();
   const HeldLock lock(file_, "BEGIN EXCLUSIVE");
-  EXPECT_EQ(open(), nullptr);
+  EXPECT_FALSE(open());
 }
 
 TEST_F(StandInTest, AnEmptyFileBecomesADatabase) {
@@ -137,14 +135,12 @@ TEST_F(StandInTest, AnEmptyFileBecomesADatabase) {
 }
 
 TEST_F(StandInTest, OpenRefusesATruncatedCopy) {
-  {
-    zerovora_global *global = open();
-    const std::string long_title(20000, 't');
-    for (int i = 0; i < 20; ++i) {
-      zerovora_global_add_file(global, "/d", std::to_string(i).c_str(), 1, 2,
-                               long_title.c_str(), "a", "t");
-    }
-    zerovora_close(global);
+  const std::string long_title(20000, 't');
+  for (int i = 0; i < 20; ++i) {
+    ASSERT_EQ(
+        zerovora_global_add_file(open().get(), "/d", std::to_string(i).c_str(),
+                                 1, 2, long_title.c_str(), "a", "t"),
+        ZEROVORA_OK);
   }
   const std::string whole = read_file(file_);
   write_file(file_, whole.substr(0, whole.size() / 2));
@@ -157,19 +153,14 @@ TEST_F(StandInTest, OpenRefusesATruncatedCopy) {
 TEST_F(StandInTest, ProcessesCreatingTheDatabaseAtOnceAllSucceed) {
   constexpr int kProcesses = 16;
   const auto statuses = in_processes(kProcesses, [this](int i) {
-    zerovora_global *global = open();
-    if (global == nullptr) return 100;
     const std::string name = std::to_string(i);
-    const int result = zerovora_global_add_file(global, "/d", name.c_str(), i,
-                                                i, name.c_str(), "a", "t");
-    zerovora_close(global);
-    return result;
+    return zerovora_global_add_file(open().get(), "/d", name.c_str(), i, i,
+                                    name.c_str(), "a", "t");
   });
   for (int i = 0; i < kProcesses; ++i) {
     EXPECT_EQ(statuses[i], 0) << "process " << i;
-    const auto entry = read_entry(dir_, "/d", std::to_string(i));
-    ASSERT_TRUE(entry) << "entry " << i;
-    EXPECT_EQ(entry->title, std::to_string(i));
+    EXPECT_EQ(stored_entry(dir_, "/d", std::to_string(i)).title,
+              std::to_string(i));
   }
   EXPECT_EQ(count_entries(file_), kProcesses);
 }

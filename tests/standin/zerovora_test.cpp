@@ -4,7 +4,6 @@
 
 #include <string>
 
-#include "database.h"
 #include "standin_fixture.h"
 
 namespace vorn::testing {
@@ -12,8 +11,10 @@ namespace {
 
 TEST_F(StandInTest, NullArgumentsAndBadPositionsAreArgumentFailures) {
   add_sample();
-  zerovora_global *global = open();
-  metadata_table *table = table_of({"tag"});
+  const auto owned_global = open();
+  const auto owned_table = table_of({"tag"});
+  zerovora_global *global = owned_global.get();
+  metadata_table *table = owned_table.get();
   metadata_table *out = nullptr;
   EXPECT_EQ(zerovora_global_get_file(nullptr, "/d", "f", table, &out),
             ZEROVORA_ERROR_ARGUMENT);
@@ -24,10 +25,9 @@ TEST_F(StandInTest, NullArgumentsAndBadPositionsAreArgumentFailures) {
   EXPECT_EQ(zerovora_global_get_file(global, "/d", "f", nullptr, &out),
             ZEROVORA_ERROR_ARGUMENT);
   EXPECT_EQ(out, nullptr);
-  metadata_table *empty = metadata_table_new();
-  EXPECT_EQ(zerovora_global_get_file(global, "/d", "f", empty, &out),
-            ZEROVORA_ERROR_ARGUMENT);
-  metadata_table_free_impl(empty);
+  EXPECT_EQ(
+      zerovora_global_get_file(global, "/d", "f", table_of({}).get(), &out),
+      ZEROVORA_ERROR_ARGUMENT);
   const char *add_args[6] = {"/d", "g", "t", "a", "g", nullptr};
   for (int missing = 0; missing < 5; ++missing) {
     const char *a[5];
@@ -61,11 +61,8 @@ TEST_F(StandInTest, NullArgumentsAndBadPositionsAreArgumentFailures) {
   EXPECT_EQ(metadata_table_get_text(table, -1), nullptr);
   EXPECT_EQ(metadata_table_get_text(nullptr, 0), nullptr);
   metadata_table_free_impl(nullptr);
-  metadata_table_free_impl(table);
-  zerovora_close(global);
   EXPECT_EQ(count_entries(file_), 1);
-  EXPECT_EQ(read_entry(dir_, "/d", "f"),
-            (Entry{12, 34, "Title", "Author", "tag"}));
+  EXPECT_EQ(read_entry(dir_, "/d", "f"), kSample);
 }
 
 }  // namespace

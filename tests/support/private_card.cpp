@@ -12,8 +12,6 @@
 namespace vorn::testing {
 namespace {
 
-bool entered = false;
-
 std::string failure(const char *what) {
   return std::string(what) + ": " + std::strerror(errno);
 }
@@ -27,8 +25,8 @@ bool write_proc(const char *path, const std::string &text) {
   return ok;
 }
 
-}  // namespace
-
+// Moves the calling process, which must have one thread, into a private
+// mount namespace. Returns an empty string, or what failed.
 std::string enter_private_mount_namespace() {
   const uid_t uid = geteuid();
   const gid_t gid = getegid();
@@ -48,13 +46,17 @@ std::string enter_private_mount_namespace() {
   if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
     return failure("making / private");
   }
-  entered = true;
   return {};
 }
 
+// Entered before main, while the test program has one thread.
+const std::string namespace_error = enter_private_mount_namespace();
+
+}  // namespace
+
 void PrivateCardTest::SetUp() {
-  ASSERT_TRUE(entered) << "not in a private mount namespace: the card would "
-                          "be mounted on the host";
+  ASSERT_EQ(namespace_error, "")
+      << "no private mount namespace, where the card would be mounted";
   ASSERT_EQ(mount("card", "/media", "tmpfs", 0, "mode=0755,size=64m"), 0)
       << failure("mounting a tmpfs over /media");
   ASSERT_EQ(mkdir(kCard, 0755), 0) << failure("creating the media root");

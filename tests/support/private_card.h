@@ -1,8 +1,8 @@
-// A private card for tests that touch the media root: the test process runs
-// in a mount namespace of its own (what `unshare --mount` gives, with a user
-// namespace mapping root when not root), and each test gets a fresh tmpfs
-// over /media holding the media root, with an empty tmpfs mounted there as
-// the card. Nothing on the host changes.
+// A private card for tests that touch the media root: a test program that
+// links this runs, from before main, in a mount namespace of its own (what
+// `unshare --mount` gives, with a user namespace mapping root when not root),
+// and each test gets a fresh tmpfs over /media holding the media root, with an
+// empty tmpfs mounted there as the card. Nothing on the host changes.
 #ifndef VORN_TESTS_PRIVATE_CARD_H
 #define VORN_TESTS_PRIVATE_CARD_H
 
@@ -21,10 +21,6 @@ inline constexpr const char *kCard = kMediaRoot;
 inline const std::string kDatabaseFile =
     std::string(kCard) + "/" + zerovora::kDatabaseFileName;
 inline const std::string kJournal = kDatabaseFile + "-journal";
-
-// Moves the calling process, which must have one thread, into a private
-// mount namespace. Returns an empty string, or what failed.
-std::string enter_private_mount_namespace();
 
 // Bind-mounts `directory` over itself, so that it is a mount point as a
 // card is; fails the test on error.

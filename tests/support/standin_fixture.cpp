@@ -8,23 +8,24 @@
 
 namespace vorn::testing {
 
-metadata_table *table_of(const std::vector<const char *> &names) {
-  metadata_table *table = metadata_table_new();
-  for (const char *name : names) metadata_table_add_column(table, name);
+MetadataTable table_of(const std::vector<const char *> &names) {
+  MetadataTable table(metadata_table_new());
+  for (const char *name : names) metadata_table_add_column(table.get(), name);
   return table;
 }
 
-zerovora_global *StandInTest::open() const {
-  return zerovora_global_open(dir_.c_str(), 0);
+GlobalDatabase StandInTest::open() const {
+  return GlobalDatabase(zerovora_global_open(dir_.c_str(), 0));
 }
 
 void StandInTest::add_sample() const {
-  zerovora_global *global = open();
-  ASSERT_NE(global, nullptr);
-  EXPECT_EQ(zerovora_global_add_file(global, "/d", "f", 12, 34, "Title",
-                                     "Author", "tag"),
-            ZEROVORA_OK);
-  zerovora_close(global);
+  const auto global = open();
+  ASSERT_TRUE(global);
+  EXPECT_EQ(
+      zerovora_global_add_file(global.get(), "/d", "f", kSample.size,
+                               kSample.mtime, kSample.title.c_str(),
+                               kSample.author.c_str(), kSample.tag.c_str()),
+      ZEROVORA_OK);
 }
 
 void StandInTest::expect_refused() const {
@@ -32,7 +33,7 @@ void StandInTest::expect_refused() const {
   const bool journal_file = std::filesystem::is_regular_file(journal);
   const std::string before = read_file(file_);
   const std::string journal_before = journal_file ? read_file(journal) : "";
-  EXPECT_EQ(open(), nullptr);
+  EXPECT_FALSE(open());
   EXPECT_TRUE(read_file(file_) == before) << "the file changed";
   if (journal_file) {
     EXPECT_TRUE(read_file(journal) == journal_before) << "the journal changed";

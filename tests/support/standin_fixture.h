@@ -9,13 +9,18 @@
 #include <string>
 #include <vector>
 
+#include "database.h"
+#include "owners.h"
 #include "private_card.h"
 #include "zerovora.h"
 
 namespace vorn::testing {
 
+// The entry that add_sample() adds, as read_entry reads it.
+inline const Entry kSample{12, 34, "Title", "Author", "tag"};
+
 // A new table with columns of these names and no values.
-metadata_table *table_of(const std::vector<const char *> &names);
+MetadataTable table_of(const std::vector<const char *> &names);
 
 // Forks `count` processes that each run `work(i)` and exit with its result;
 // returns the exit statuses.
@@ -38,9 +43,10 @@ std::vector<int> in_processes(int count, Work work) {
 
 class StandInTest : public PrivateCardTest {
  protected:
-  zerovora_global *open() const;
+  // The card's database, opened; empty when the library refuses it.
+  GlobalDatabase open() const;
 
-  // Adds ("/d", "f") with fixed values.
+  // Adds ("/d", "f") with the values of kSample.
   void add_sample() const;
 
   // Expects open() to refuse the database file and leave it byte for byte,
