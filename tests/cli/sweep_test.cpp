@@ -62,7 +62,8 @@ TEST_F(SweepTest, EveryKillAndFailurePointLeavesASoundCard) {
     set_mtime(kRoot + "/new", 0);
     write_file(kRoot + "/next", "x");
     const std::vector<std::string> args = {kRoot + "/" + target, "T", "A", "G"};
-    const CardCalls calls = trace_card_calls(command(args), environment());
+    const CardCalls calls =
+        trace_card_calls(command(args), traced_environment());
     for (const std::string &path : {kJournal, kDatabaseFile, kRoot}) {
       EXPECT_TRUE(calls.synced.count(path))
           << kind.name << ": " << path << " was not synced before the end";
@@ -76,8 +77,8 @@ TEST_F(SweepTest, EveryKillAndFailurePointLeavesASoundCard) {
               call + "#" + std::to_string(n) + " " + action;
           SCOPED_TRACE(std::string(kind.name) + ": " + point);
           restore();
-          const auto run =
-              run_with_fault(command(args), environment(), call, n, action);
+          const auto run = run_with_fault(command(args), traced_environment(),
+                                          call, n, action);
           ++kind_points;
           const bool killed = action == "signal=KILL";
           EXPECT_TRUE(!killed || run.signal == SIGKILL) << "not reached";

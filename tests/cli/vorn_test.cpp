@@ -131,15 +131,6 @@ TEST_F(VornTest, AMissingFileIsReportedAndNotAdded) {
   EXPECT_EQ(count_entries(kDatabaseFile), 0);
 }
 
-TEST_F(VornTest, AFifoDoesNotBlock) {
-  const std::string path = kRoot + "/fifo";
-  ASSERT_EQ(mkfifo(path.c_str(), 0644), 0);
-  const auto run = vorn({path, "t", "a", "g"}, true, std::chrono::seconds(10));
-  EXPECT_FALSE(run.timed_out);
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(stored_entry(kRoot, kRoot, "fifo").size, 0);
-}
-
 TEST_F(VornTest, ACorruptDatabaseIsRefusedUntouched) {
   const std::string junk(4096, '\x5a');
   write_file(kDatabaseFile, junk);
@@ -201,15 +192,8 @@ TEST_F(VornTest, StandardStreamsReachNothingElse) {
     argv.insert(argv.end(), {"bash", "-c", "exec \"$@\" " + c.redirect, "_"});
     const auto vorn_argv = command(c.args);
     argv.insert(argv.end(), vorn_argv.begin(), vorn_argv.end());
-    auto env = environment();
-    if (argv[0] == "strace") {
-      // LeakSanitizer can't run under ptrace.
-      for (auto &variable : env) {
-        if (variable.rfind("ASAN_OPTIONS=", 0) == 0)
-          variable += ":detect_leaks=0";
-      }
-    }
-    const auto run = run_process(argv, env);
+    const auto run = run_process(
+        argv, argv[0] == "strace" ? traced_environment() : environment());
     EXPECT_EQ(run.status, c.status);
     EXPECT_EQ(run.err, c.err);
     if (c.status == 0) {

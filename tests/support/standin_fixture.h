@@ -6,10 +6,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "database.h"
+#include "files.h"
 #include "owners.h"
 #include "private_card.h"
 #include "zerovora.h"
@@ -20,7 +22,11 @@ namespace vorn::testing {
 inline const Entry kSample{12, 34, "Title", "Author", "tag"};
 
 // A new table with columns of these names and no values.
-MetadataTable table_of(const std::vector<const char *> &names);
+inline MetadataTable table_of(const std::vector<const char *> &names) {
+  MetadataTable table(metadata_table_new());
+  for (const char *name : names) metadata_table_add_column(table.get(), name);
+  return table;
+}
 
 // Forks `count` processes that each run `work(i)` and exit with its result;
 // returns the exit statuses.
@@ -44,14 +50,33 @@ std::vector<int> in_processes(int count, Work work) {
 class StandInTest : public PrivateCardTest {
  protected:
   // The card's database, opened; empty when the library refuses it.
-  GlobalDatabase open() const;
+  GlobalDatabase open() const {
+    return GlobalDatabase(zerovora_global_open(dir_.c_str(), 0));
+  }
 
   // Adds ("/d", "f") with the values of kSample.
-  void add_sample() const;
+  void add_sample() const {
+    EXPECT_EQ(
+        zerovora_global_add_file(open().get(), "/d", "f", kSample.size,
+                                 kSample.mtime, kSample.title.c_str(),
+                                 kSample.author.c_str(), kSample.tag.c_str()),
+        ZEROVORA_OK);
+  }
 
   // Expects open() to refuse the database file and leave it byte for byte,
   // and its journal too when there is one.
-  void expect_refused() const;
+  void expect_refused() const {
+    const std::string journal = file_ + "-journal";
+    const bool journal_file = std::filesystem::is_regular_file(journal);
+    const std::string before = read_file(file_);
+    const std::string journal_before = journal_file ? read_file(journal) : "";
+    EXPECT_FALSE(open());
+    EXPECT_TRUE(read_file(file_) == before) << "the file changed";
+    if (journal_file) {
+      EXPECT_TRUE(read_file(journal) == journal_before)
+          << "the journal changed";
+    }
+  }
 
   const std::string dir_ = kCard;
   const std::string file_ = kDatabaseFile;

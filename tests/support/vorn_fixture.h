@@ -35,6 +35,10 @@ class VornTest : public PrivateCardTest {
   // has them.
   std::vector<std::string> environment(bool with_display = true) const;
 
+  // vorn's environment for a run under strace: LeakSanitizer, which can't
+  // work under ptrace, is off.
+  std::vector<std::string> traced_environment() const;
+
   // Runs vorn with `args` to its end, killing it after `limit`.
   ProcessResult vorn(
       const std::vector<std::string> &args, bool with_display = true,
