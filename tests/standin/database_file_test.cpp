@@ -95,18 +95,25 @@ TEST_F(StandInTest, OpenRefusesFilesThatAreNotItsOwnAndLeavesThemAlone) {
     expect_refused();
   }
 
-  // A writer killed mid-transaction left a journal beside a foreign file:
-  // both stay as they are, although SQLite would roll the journal back.
-  std::filesystem::remove(file_);
-  std::filesystem::remove(file_ + "-journal");
-  run_sql(file_,
-          "CREATE TABLE other (x); WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL "
-          "SELECT i + 1 FROM c WHERE i < 2000) INSERT INTO other SELECT "
-          "randomblob(100) FROM c;");
-  leave_hot_journal(file_, "DELETE FROM other");
-  ASSERT_TRUE(exists(file_ + "-journal"));
-  expect_refused();
-  std::filesystem::remove(file_ + "-journal");
+  // A writer killed mid-transaction left a journal beside a foreign file
+  // that carries one of our two marks: both stay as they are, although
+  // SQLite would roll the journal back.
+  for (const std::string &mark :
+       {"PRAGMA user_version = " + std::to_string(zerovora::kSchemaVersion),
+        "PRAGMA application_id = " +
+            std::to_string(zerovora::kApplicationId)}) {
+    SCOPED_TRACE(mark);
+    std::filesystem::remove(file_);
+    run_sql(file_,
+            mark +
+                "; CREATE TABLE other (x); WITH RECURSIVE c(i) AS "
+                "(SELECT 1 UNION ALL SELECT i + 1 FROM c WHERE i < "
+                "2000) INSERT INTO other SELECT randomblob(100) FROM c;");
+    leave_hot_journal(file_, "DELETE FROM other");
+    ASSERT_TRUE(exists(file_ + "-journal"));
+    expect_refused();
+    std::filesystem::remove(file_ + "-journal");
+  }
 
   // A second link to our file, and a journal that is a link or a folder.
   write_file(file_, ours);
