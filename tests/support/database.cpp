@@ -10,6 +10,8 @@
 #include <cctype>
 #include <string>
 
+#include "owners.h"
+#include "sqlite_owners.h"
 #include "zerovora.h"
 
 namespace vorn::testing {
@@ -17,29 +19,22 @@ namespace vorn::testing {
 std::optional<Entry> read_entry(const std::string &card,
                                 const std::string &directory,
                                 const std::string &name) {
-  zerovora_global *global = zerovora_global_open(card.c_str(), 0);
-  if (global == nullptr) return std::nullopt;
-  metadata_table *wanted = metadata_table_new();
+  const GlobalDatabase global(zerovora_global_open(card.c_str(), 0));
+  const MetadataTable wanted(metadata_table_new());
   for (const char *column :
        {ZEROVORA_COLUMN_SIZE, ZEROVORA_COLUMN_MTIME, ZEROVORA_COLUMN_TITLE,
         ZEROVORA_COLUMN_AUTHOR, ZEROVORA_COLUMN_TAG}) {
-    metadata_table_add_column(wanted, column);
+    metadata_table_add_column(wanted.get(), column);
   }
-  metadata_table *found = nullptr;
-  const int result = zerovora_global_get_file(global, directory.c_str(),
-                                              name.c_str(), wanted, &found);
-  std::optional<Entry> entry;
-  if (result == ZEROVORA_OK) {
-    entry = Entry{std::stoll(metadata_table_get_text(found, 0)),
-                  std::stoll(metadata_table_get_text(found, 1)),
-                  metadata_table_get_text(found, 2),
-                  metadata_table_get_text(found, 3),
-                  metadata_table_get_text(found, 4)};
+  metadata_table *raw = nullptr;
+  if (zerovora_global_get_file(global.get(), directory.c_str(), name.c_str(),
+                               wanted.get(), &raw) != ZEROVORA_OK) {
+    return std::nullopt;
   }
-  metadata_table_free_impl(found);
-  metadata_table_free_impl(wanted);
-  zerovora_close(global);
-  return entry;
+  const MetadataTable found(raw);
+  const auto text = [&](int i) { return metadata_table_get_text(raw, i); };
+  return Entry{std::stoll(text(0)), std::stoll(text(1)), text(2), text(3),
+               text(4)};
 }
 
 Entry stored_entry(const std::string &card, const std::string &directory,
@@ -51,20 +46,17 @@ Entry stored_entry(const std::string &card, const std::string &directory,
 // The first column of the first row of `sql` on the file at `path`, as
 // text, or what failed.
 std::string first_value(const std::string &path, const char *sql) {
-  sqlite3 *db = nullptr;
-  sqlite3_stmt *stmt = nullptr;
-  std::string value = "cannot open";
-  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) ==
-      SQLITE_OK) {
-    const bool row =
-        sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) == SQLITE_OK &&
-        sqlite3_step(stmt) == SQLITE_ROW;
-    value = row ? reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0))
-                : sqlite3_errmsg(db);
+  sqlite3 *raw = nullptr;
+  const int rc =
+      sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
+  const zerovora::Database db(raw);
+  if (rc != SQLITE_OK) return "cannot open";
+  zerovora::Statement stmt;
+  if (zerovora::prepare(db.get(), sql, stmt) != SQLITE_OK ||
+      sqlite3_step(stmt.get()) != SQLITE_ROW) {
+    return sqlite3_errmsg(db.get());
   }
-  sqlite3_finalize(stmt);
-  sqlite3_close(db);
-  return value;
+  return reinterpret_cast<const char *>(sqlite3_column_text(stmt.get(), 0));
 }
 
 int count_entries(const std::string &path) {
