@@ -3,10 +3,12 @@
 #ifndef VORN_TESTS_DATABASE_H
 #define VORN_TESTS_DATABASE_H
 
+#include <gtest/gtest.h>
 #include <sys/types.h>
 
 #include <cstdint>
 #include <optional>
+#include <ostream>
 #include <string>
 
 namespace vorn::testing {
@@ -20,6 +22,14 @@ struct Entry {
 
   bool operator==(const Entry &) const = default;
 };
+
+// Shows an entry's fields in a failed comparison.
+inline void PrintTo(const Entry &entry, std::ostream *out) {
+  *out << "{size " << entry.size << ", mtime " << entry.mtime << ", title "
+       << ::testing::PrintToString(entry.title) << ", author "
+       << ::testing::PrintToString(entry.author) << ", tag "
+       << ::testing::PrintToString(entry.tag) << "}";
+}
 
 // The entry for (`directory`, `name`) in the database kept in `card`, or
 // nothing when there is none or the database does not open.
