@@ -102,9 +102,20 @@ typedef struct metadata_table metadata_table;
  * something other than a regular file is in its journal's place, or it is
  * not a database that this library wrote (for instance random bytes, a
  * truncated file, an SQLite file of another schema or text encoding, this
- * schema with anything added, or a newer version of it). A file that is not
- * recognised is never changed, nor is its journal, nor what a link in its
- * place points to.
+ * schema with anything added, or a newer version of it), or the card holds
+ * what the library never writes: anything in the place of a write-ahead log
+ * or its index (the database file's name with "-wal" or "-shm" appended), or
+ * a journal that names a super-journal or that would restore a larger file
+ * than there is. A file that is not recognised is never changed, nor is its
+ * journal, nor what a link in its place points to.
+ *
+ * Files other than its own: the library reads, writes, creates or deletes
+ * no file but the database file and its journal in `directory` (the journal
+ * is deleted when a transaction ends, and rolled back into the file when a
+ * writer was killed). Whatever the card holds, it opens nothing through a
+ * symbolic link, follows no name written in the card's files, and keeps its
+ * temporary data in memory. A call that creates the database file and
+ * can't write its schema removes the empty file again.
  *
  * The first open bounds the heap of SQLite in the calling process (16 MiB),
  * unless the process has set a bound of its own, so that no database file

@@ -17,10 +17,16 @@ inline constexpr const char *kDatabaseFileName = ".zerovora-global.db";
 // would be hidden once a card is in. A bind mount counts.
 bool is_card(const char *directory);
 
-// True when the database file at `path` and its journal may be opened:
-// each is nothing or a regular file with a single link. A symbolic link, a
-// folder or a device could lead the library off the card, and so could a
-// hard link.
+// True when the database file at `path` and its journal may be opened,
+// judged before SQLite reads either:
+//   - each is nothing or a regular file with a single link (a symbolic
+//     link, a folder or a device could lead the library off the card, and
+//     so could a hard link);
+//   - nothing at all is at the write-ahead log's or its index's place
+//     ("-wal", "-shm"): the library never uses a write-ahead log, so the
+//     file was written by something else;
+//   - the journal names no super-journal and restores no larger file than
+//     there is, as none of the library's journals do.
 bool may_open(const std::string &path);
 
 }  // namespace zerovora

@@ -1,10 +1,13 @@
 #include "database_file.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <span>
 #include <string>
 #include <utility>
@@ -180,41 +183,116 @@ bool harden(sqlite3 *db) {
   // next reader. EXTRA syncs the journal, the file and, after the journal is
   // deleted to commit, the directory, so that a write that returned success
   // survives a power cut that follows it at once.
+  // Temporary data stays in memory: the card's VFS opens no other file.
   return sqlite3_exec(db,
                       "PRAGMA synchronous = EXTRA;"
                       "PRAGMA cell_size_check = ON;"
-                      "PRAGMA mmap_size = 0",
+                      "PRAGMA mmap_size = 0;"
+                      "PRAGMA temp_store = MEMORY",
                       nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+// Opens the database in `db`, just opened on its file at `path`, creating
+// the schema when the file is blank.
+bool prepare_file(sqlite3 *db, const std::string &path) {
+  // Judged before SQLite's first read, which may roll a journal back into
+  // the file.
+  if (judge_file_header(db) == FileHeader::kOther || !harden(db)) return false;
+  {
+    Transaction transaction(db, Transaction::kRead);
+    if (transaction.begin_result() != SQLITE_OK) return false;
+    const Content content = examine(db, path);
+    if (content == Content::kForeign) return false;
+    if (content == Content::kOurs) return transaction.commit() == SQLITE_OK;
+  }
+  // Blank as far as SQLite sees: whether it may be written is decided under
+  // the write lock, since another process may be creating the schema now.
+  return create_schema(db, path);
+}
+
+// Which file a path names.
+struct FileId {
+  dev_t device;
+  ino_t inode;
+};
+
+// Creates an empty database file at `path` when there is none, as SQLite
+// would (mode 0644 less the umask); returns the file made, or nothing when
+// this call made none.
+std::optional<FileId> create_file(const std::string &path) {
+  const int fd = open(path.c_str(),
+                      O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0) return std::nullopt;
+  struct stat st {};
+  const bool known = fstat(fd, &st) == 0;
+  close(fd);
+  if (!known) return std::nullopt;
+  return FileId{st.st_dev, st.st_ino};
+}
+
+// The exclusive lock on the file of `db`, taken a level at a time without
+// waiting, as long as it lives. It is taken on the file itself, since a
+// transaction that takes it writes a journal first, which a full card
+// refuses.
+class ExclusiveLock {
+ public:
+  explicit ExclusiveLock(sqlite3 *db) {
+    if (sqlite3_file_control(db, "main", SQLITE_FCNTL_FILE_POINTER, &file_) !=
+            SQLITE_OK ||
+        file_ == nullptr || file_->pMethods == nullptr) {
+      file_ = nullptr;
+      return;
+    }
+    for (const int level :
+         {SQLITE_LOCK_SHARED, SQLITE_LOCK_RESERVED, SQLITE_LOCK_EXCLUSIVE}) {
+      if (file_->pMethods->xLock(file_, level) != SQLITE_OK) return;
+    }
+    held_ = true;
+  }
+  ExclusiveLock(const ExclusiveLock &) = delete;
+  ExclusiveLock &operator=(const ExclusiveLock &) = delete;
+  ~ExclusiveLock() {
+    if (file_ != nullptr) file_->pMethods->xUnlock(file_, SQLITE_LOCK_NONE);
+  }
+
+  bool held() const { return held_; }
+
+ private:
+  sqlite3_file *file_ = nullptr;
+  bool held_ = false;
+};
+
+// Removes the file that this run made and could not write the schema into,
+// so that a failed run leaves the card as it found it: only while the path
+// still names that file, SQLite's open one, and it is still empty, and under
+// the exclusive lock, so that no other process writes it meanwhile (one that
+// opened it finds it gone when it takes the write lock, and refuses it).
+void remove_made_file(sqlite3 *db, const std::string &path,
+                      const FileId &made) {
+  const ExclusiveLock lock(db);
+  struct stat st {};
+  if (lock.held() && judge_file_header(db) == FileHeader::kEmpty &&
+      lstat(path.c_str(), &st) == 0 && st.st_dev == made.device &&
+      st.st_ino == made.inode) {
+    unlink(path.c_str());
+  }
 }
 
 }  // namespace
 
-Database open_database(const std::string &path) {
+Database open_database(const CardVfs &vfs) {
+  const std::string &path = vfs.database();
+  const std::optional<FileId> made = create_file(path);
   sqlite3 *raw = nullptr;
   const int rc = sqlite3_open_v2(
       path.c_str(), &raw,
       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW,
-      nullptr);
+      vfs.name());
   Database db(raw);
-  // Judged before SQLite's first read, which may roll a journal back into
-  // the file.
-  if (rc != SQLITE_OK || judge_file_header(db.get()) == FileHeader::kOther ||
-      !harden(db.get())) {
-    return nullptr;
-  }
-  {
-    Transaction transaction(db.get(), Transaction::kRead);
-    if (transaction.begin_result() != SQLITE_OK) return nullptr;
-    const Content content = examine(db.get(), path);
-    if (content == Content::kForeign) return nullptr;
-    if (content == Content::kOurs) {
-      return transaction.commit() == SQLITE_OK ? std::move(db) : nullptr;
-    }
-  }
-  // Blank as far as SQLite sees: whether it may be written is decided under
-  // the write lock, since another process may be creating the schema now.
-  if (!create_schema(db.get(), path)) return nullptr;
-  return db;
+  if (rc != SQLITE_OK) return nullptr;
+  if (prepare_file(db.get(), path)) return db;
+  if (made) remove_made_file(db.get(), path, *made);
+  return nullptr;
 }
 
 }  // namespace zerovora

@@ -47,6 +47,14 @@ FileHeader judge_file_header(sqlite3 *db) {
       file == nullptr || file->pMethods == nullptr) {
     return FileHeader::kOther;
   }
+  // The file must still be the one at its path: a file that another run
+  // made and removed again is not written.
+  int moved = 1;
+  if (sqlite3_file_control(db, "main", SQLITE_FCNTL_HAS_MOVED, &moved) !=
+          SQLITE_OK ||
+      moved != 0) {
+    return FileHeader::kOther;
+  }
   // The size on disk: SQLite's own file reports a file of one byte as empty.
   const char *path = sqlite3_db_filename(db, "main");
   struct stat st {};

@@ -7,12 +7,15 @@
 #include <utility>
 
 #include "card.h"
+#include "card_vfs.h"
 #include "database_file.h"
 #include "entries.h"
 #include "metadata_table_impl.h"
 #include "sqlite_owners.h"
 
 struct zerovora_global {
+  // The only files that the connection reaches; it outlives the connection.
+  std::unique_ptr<zerovora::CardVfs> vfs;
   zerovora::Database db;
 };
 
@@ -25,9 +28,11 @@ zerovora_global *zerovora_global_open(const char *directory, int flags) {
     const std::string path =
         std::string(directory) + "/" + zerovora::kDatabaseFileName;
     if (!zerovora::may_open(path)) return nullptr;
-    auto db = zerovora::open_database(path);
+    auto vfs = zerovora::CardVfs::make(path);
+    if (!vfs) return nullptr;
+    auto db = zerovora::open_database(*vfs);
     if (!db) return nullptr;
-    return new zerovora_global{std::move(db)};
+    return new zerovora_global{std::move(vfs), std::move(db)};
   } catch (const std::bad_alloc &) {
     return nullptr;
   }

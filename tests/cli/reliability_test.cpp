@@ -1,7 +1,6 @@
 // vorn under load, on a full or read-only card, with database files that are
 // not its own and with hostile input: nothing stored is lost, nothing is
 // invented, and every run ends with a defined status.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/mount.h>
@@ -118,15 +117,7 @@ TEST_F(ReliabilityTest, AFullCardRefusesTheAddAndKeepsEverything) {
     ASSERT_EQ(vorn({kRoot + "/" + std::to_string(i), "t", "a", "g"}).status, 0);
   }
   write_file(kRoot + "/new", "new");
-  {
-    const int fd = open((kRoot + "/filler").c_str(), O_WRONLY | O_CREAT, 0644);
-    const std::string block(4096, 'f');
-    while (write(fd, block.data(), block.size()) > 0) {
-    }
-    while (write(fd, block.data(), 1) > 0) {
-    }
-    close(fd);
-  }
+  fill_up(kRoot);
   const auto run = vorn({kRoot + "/new", "t", "a", "g"});
   EXPECT_EQ(run.status, ZEROVORA_ERROR_FULL);
   EXPECT_EQ(run.out, progress(kRoot + "/new", "t", "a", "g"));

@@ -2,10 +2,13 @@
 // when it is not one that the library wrote.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "files.h"
@@ -14,6 +17,28 @@
 
 namespace vorn::testing {
 namespace {
+
+// A rollback journal as SQLite lays it out: a header giving the database's
+// size before the transaction, in pages of 4 096 bytes, and no page records;
+// then, when `super_journal` is not empty, the record that names it.
+std::string journal_bytes(std::uint32_t pages,
+                          const std::string &super_journal) {
+  const std::string magic = "\xd9\xd5\x05\xf9\x20\xa1\x63\xd7";
+  const auto word = [](std::uint32_t value) {
+    return std::string{char(value >> 24), char(value >> 16), char(value >> 8),
+                       char(value)};
+  };
+  std::string journal =
+      magic + word(0) + word(0) + word(pages) + word(512) + word(4096);
+  journal.resize(512, '\0');
+  if (!super_journal.empty()) {
+    std::uint32_t checksum = 0;
+    for (char c : super_journal) checksum += static_cast<std::uint8_t>(c);
+    journal += word(1) + super_journal + word(super_journal.size()) +
+               word(checksum) + magic;
+  }
+  return journal;
+}
 
 TEST_F(StandInTest, CreatesItsFileOnFirstOpenAndKeepsEntries) {
   ASSERT_FALSE(exists(file_));
@@ -127,6 +152,66 @@ TEST_F(StandInTest, OpenRefusesFilesThatAreNotItsOwnAndLeavesThemAlone) {
   std::filesystem::remove(file_ + "-journal");
   ASSERT_EQ(mkdir((file_ + "-journal").c_str(), 0755), 0);
   expect_refused();
+}
+
+// SQLite may reach the database file and its journal, and nothing else:
+// side files that the library never writes are refused, and neither they
+// nor what they name change.
+TEST_F(StandInTest, OpenRefusesSideFilesThatItNeverWritesAndTouchesNothing) {
+  const std::string book = dir_ + "/book.epub";
+  const std::string off_card = std::string(kMedia) + "/elsewhere";
+  const std::string wal = file_ + "-wal";
+  const std::string shm = file_ + "-shm";
+  const std::string copy = off_card + "/copy.db";
+  const std::string fifo = dir_ + "/fifo";
+  const std::pair<const char *, std::function<void()>> cards[] = {
+      {"-wal linked to a book", [&] { link(book.c_str(), wal.c_str()); }},
+      {"junk -wal, -shm linked to a book",
+       [&] {
+         write_file(wal, std::string(4096, 'j'));
+         link(book.c_str(), shm.c_str());
+       }},
+      {"a folder at -shm", [&] { mkdir(shm.c_str(), 0755); }},
+      {"a write-ahead log with a row of its own",
+       [&] {
+         std::filesystem::copy_file(file_, copy);
+         end_without_closing(copy,
+                             "PRAGMA journal_mode = WAL; INSERT INTO files "
+                             "VALUES ('/w', 'w', 1, 1, 'w', 'w', 'w')");
+         std::filesystem::copy_file(copy + "-wal", wal);
+       }},
+      {"a journal naming a file off the card",
+       [&] { write_file(kJournal, journal_bytes(1, off_card + "/precious")); }},
+      {"a journal naming a FIFO",
+       [&] {
+         mkfifo(fifo.c_str(), 0644);
+         write_file(kJournal, journal_bytes(1, fifo));
+       }},
+      {"a journal restoring a larger file",
+       [&] { write_file(kJournal, journal_bytes(262144, "")); }},
+  };
+  for (const auto &[card, prepare] : cards) {
+    SCOPED_TRACE(card);
+    for (const auto &folder : {dir_, off_card}) {
+      std::filesystem::create_directory(folder);
+      for (const auto &entry : std::filesystem::directory_iterator(folder)) {
+        std::filesystem::remove_all(entry.path());
+      }
+    }
+    add_sample();
+    write_file(book, std::string(50000, 'b'));
+    write_file(off_card + "/precious", "precious");
+    prepare();
+    expect_refused();
+  }
+}
+
+TEST_F(StandInTest, AFirstOpenThatCantWriteTheSchemaLeavesNoFile) {
+  ASSERT_EQ(mount("full-card", dir_.c_str(), "tmpfs", 0, "size=64k"), 0);
+  fill_up(dir_);
+  const Tree before = tree_of(kMedia);
+  EXPECT_FALSE(open());
+  EXPECT_EQ(changes(before, tree_of(kMedia)), "");
 }
 
 TEST_F(StandInTest, ALockHeldThroughTheOpenRefusesIt) {

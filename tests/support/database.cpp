@@ -78,22 +78,25 @@ void run_sql(const std::string &path, const std::string &sql) {
   sqlite3_close(db);
 }
 
-void leave_hot_journal(const std::string &path, const std::string &sql) {
+void end_without_closing(const std::string &path, const std::string &sql) {
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
     sqlite3 *db = nullptr;
-    // A page cache of one page makes SQLite write pages to the file before
-    // the commit.
-    const std::string script = "PRAGMA cache_size = 1; BEGIN; " + sql;
-    const bool done = sqlite3_open(path.c_str(), &db) == SQLITE_OK &&
-                      sqlite3_exec(db, script.c_str(), nullptr, nullptr,
-                                   nullptr) == SQLITE_OK;
+    const bool done =
+        sqlite3_open(path.c_str(), &db) == SQLITE_OK &&
+        sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
     _exit(done ? 0 : 1);
   }
   int status = -1;
   ASSERT_EQ(waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+void leave_hot_journal(const std::string &path, const std::string &sql) {
+  // A page cache of one page makes SQLite write pages to the file before
+  // the commit.
+  end_without_closing(path, "PRAGMA cache_size = 1; BEGIN; " + sql);
 }
 
 HeldLock::HeldLock(const std::string &path, const char *begin) {

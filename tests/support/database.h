@@ -54,7 +54,10 @@ std::string integrity_check(const std::string &path);
 void run_sql(const std::string &path, const std::string &sql);
 
 // Runs `sql` on the database file at `path` in a child process that ends
-// inside the transaction, as a writer killed mid-write does: the file is
+// without closing the database, as a writer killed there does.
+void end_without_closing(const std::string &path, const std::string &sql);
+
+// Runs `sql` as end_without_closing does, inside a transaction: the file is
 // left half written, with a hot journal beside it.
 void leave_hot_journal(const std::string &path, const std::string &sql);
 

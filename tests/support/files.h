@@ -5,10 +5,13 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <string>
 
 namespace vorn::testing {
@@ -38,6 +41,68 @@ inline void set_mtime(const std::string &path, time_t seconds) {
 inline bool exists(const std::string &path) {
   struct stat st {};
   return lstat(path.c_str(), &st) == 0;
+}
+
+// Everything under `root`, the root included: each path's kind, and a
+// regular file's bytes and a link's target. Only regular files are opened.
+using Tree = std::map<std::string, std::string>;
+inline Tree tree_of(const std::string &root) {
+  namespace fs = std::filesystem;
+  Tree tree;
+  const auto add = [&tree](const fs::path &path) {
+    const fs::file_status status = fs::symlink_status(path);
+    std::string &kind = tree[path];
+    switch (status.type()) {
+      case fs::file_type::regular:
+        kind = "file " + read_file(path);
+        break;
+      case fs::file_type::symlink:
+        kind = "link to " + fs::read_symlink(path).string();
+        break;
+      case fs::file_type::directory:
+        kind = "folder";
+        break;
+      default:
+        kind = "other " + std::to_string(static_cast<int>(status.type()));
+    }
+  };
+  add(root);
+  for (const auto &entry : fs::recursive_directory_iterator(root)) {
+    add(entry.path());
+  }
+  return tree;
+}
+
+// The paths that `after` holds differently from `before`, or made or lost,
+// one a line; empty when nothing changed.
+inline std::string changes(const Tree &before, const Tree &after) {
+  std::string changed;
+  for (const auto &[path, kind] : before) {
+    const auto found = after.find(path);
+    if (found == after.end()) {
+      changed += "lost " + path + "\n";
+    } else if (found->second != kind) {
+      changed += "changed " + path + "\n";
+    }
+  }
+  for (const auto &[path, kind] : after) {
+    if (!before.contains(path)) changed += "made " + path + "\n";
+  }
+  return changed;
+}
+
+// Fills the file system that holds `directory` with a file of its own there,
+// to its last byte.
+inline void fill_up(const std::string &directory) {
+  const int fd =
+      open((directory + "/filler").c_str(), O_WRONLY | O_CREAT, 0644);
+  ASSERT_GE(fd, 0);
+  const std::string block(4096, 'f');
+  while (write(fd, block.data(), block.size()) > 0) {
+  }
+  while (write(fd, block.data(), 1) > 0) {
+  }
+  close(fd);
 }
 
 }  // namespace vorn::testing

@@ -57,7 +57,7 @@ const std::string namespace_error = enter_private_mount_namespace();
 void PrivateCardTest::SetUp() {
   ASSERT_EQ(namespace_error, "")
       << "no private mount namespace, where the card would be mounted";
-  ASSERT_EQ(mount("card", "/media", "tmpfs", 0, "mode=0755,size=64m"), 0)
+  ASSERT_EQ(mount("card", kMedia, "tmpfs", 0, "mode=0755,size=64m"), 0)
       << failure("mounting a tmpfs over /media");
   ASSERT_EQ(mkdir(kCard, 0755), 0) << failure("creating the media root");
   ASSERT_EQ(mount("card", kCard, "tmpfs", 0, "mode=0755,size=64m"), 0)
@@ -77,7 +77,7 @@ void mount_over_itself(const std::string &directory) {
 void PrivateCardTest::TearDown() {
   // Leave the file system the test may have changed the directory into;
   // the card goes with /media.
-  if (chdir("/") != 0 || umount2("/media", MNT_DETACH) != 0) {
+  if (chdir("/") != 0 || umount2(kMedia, MNT_DETACH) != 0) {
     ADD_FAILURE() << failure("unmounting the card");
   }
 }

@@ -15,6 +15,8 @@
 
 namespace vorn::testing {
 
+// The folder that holds the media root, the card's own tmpfs, off the card.
+inline constexpr const char *kMedia = "/media";
 // The media root, where the card is mounted, and the stand-in's database
 // file and journal on it, as the product names them.
 inline constexpr const char *kCard = kMediaRoot;
