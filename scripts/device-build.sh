@@ -6,8 +6,8 @@
 # Debian mirror still serves (Debian 11 today), with clang and lld through
 # the generic toolchain file cmake/sysroot.cmake, so that vorn runs on old
 # firmware. With --test, the whole suite runs under qemu-user on the
-# sysroot's own runtime, and the end-to-end tests of the built vorn
-# (tests/cli) again on this machine's runtime (Debian 12).
+# sysroot's own runtime, and the end-to-end tests of the built vorn (those
+# labelled end-to-end) again on this machine's runtime (Debian 12).
 # armel: the route of a device maker's SDK, as the README gives it, with
 # Debian's ARM soft-float GCC cross compiler as the SDK's compilers, a Debian
 # 12 armel sysroot (its C library matches the compiler's) and
@@ -79,8 +79,7 @@ baseline_build() {
     echo "== $arch: the whole suite on the sysroot's runtime ($sysroot)"
     ctest --test-dir "$build" --output-on-failure -j "$(nproc)"
     echo "== $arch: the end-to-end tests on this machine's runtime"
-    VORN_TARGET_RUNTIME=host ctest --test-dir "$build" --output-on-failure -j "$(nproc)" \
-      -R '^(VornTest|ReliabilityTest|DiskCardTest|SweepTest)\.'
+    VORN_TARGET_RUNTIME=host ctest --test-dir "$build" --output-on-failure -j "$(nproc)" -L end-to-end
   fi
   pack "$build"
 }
@@ -130,7 +129,7 @@ sdk_build() {
     emulator_command=("$top/cmake/target-run.sh" qemu-arm "$sysroot" "$triplet")
     check_loaded_from "$build" "$(dirname "$library")"
     echo "== armel (SDK route): the end-to-end tests on the sysroot's runtime ($sysroot)"
-    ctest --test-dir "$build" --output-on-failure -j "$(nproc)" -R '^(VornTest|ReliabilityTest|DiskCardTest|SweepTest)\.'
+    ctest --test-dir "$build" --output-on-failure -j "$(nproc)" -L end-to-end
   fi
 }
 

@@ -5,15 +5,23 @@
 # the libraries that vorn and its tests build against. It is made with
 # mmdebstrap the first time and cached:
 #   scripts/sysroot.sh ARCH [oldest|newest]
-# The cache is $VORN_SYSROOT_CACHE (default /var/cache/vorn-sysroots); one
-# folder per release, architecture and package list. Progress goes to
-# standard error, the path alone to standard output.
+# The cache is $VORN_SYSROOT_CACHE (by default /var/cache/vorn-sysroots for
+# root, and ~/.cache/vorn-sysroots for an ordinary user, who makes it in a
+# user namespace of subordinate ids); one folder per release, architecture
+# and package list. Progress goes to standard error, the path alone to
+# standard output. A run that fails leaves nothing in the cache.
 set -euo pipefail
 usage="usage: scripts/sysroot.sh armhf|arm64|armel [oldest|newest]"
 arch=${1:?$usage}
 age=${2:-oldest}
 "$(dirname "$0")/triplet.sh" "$arch" >/dev/null
-cache=${VORN_SYSROOT_CACHE:-/var/cache/vorn-sysroots}
+if [ "$(id -u)" -eq 0 ]; then
+  cache=${VORN_SYSROOT_CACHE:-/var/cache/vorn-sysroots}
+  mode=root
+else
+  cache=${VORN_SYSROOT_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/vorn-sysroots}
+  mode=unshare
+fi
 
 # The mirror is the one that apt on this machine uses for its own release
 # (named by its codename, or else by a suite such as "stable"), read from
@@ -48,19 +56,39 @@ packages="libc6-dev,libgtk2.0-dev,libglib2.0-dev,libsqlite3-dev,libgtest-dev,lib
 key=$(printf '%s' "relative-links $codename $arch $packages" | sha256sum | cut -c1-12)
 root=$cache/$codename-$arch-$key
 if [ ! -e "$root/.complete" ]; then
+  user=$(id -un)
+  if [ "$mode" = unshare ] && ! { grep -q "^$user:" /etc/subuid 2>/dev/null &&
+    grep -q "^$user:" /etc/subgid 2>/dev/null && command -v newuidmap >/dev/null; }; then
+    echo "sysroot.sh: $user has no subordinate ids, which an ordinary user needs to make the" \
+      "$codename $arch sysroot. As root, either give them (apt-get install uidmap;" \
+      "usermod --add-subuids 100000-165535 --add-subgids 100000-165535 $user), or make the" \
+      "sysroot for everyone: scripts/sysroot.sh $arch $age (cached in /var/cache/vorn-sysroots," \
+      "then run this with VORN_SYSROOT_CACHE=/var/cache/vorn-sysroots)" >&2
+    exit 1
+  fi
   echo "Making the $codename $arch sysroot in $root from $mirror" >&2
   mkdir -p "$cache"
-  rm -rf "$root" "$root.partial"
-  mmdebstrap --quiet --variant=extract --architectures="$arch" --include="$packages" \
-    "$codename" "$root.partial" "$mirror" >&2
+  # Made in a folder of its own and moved into place when complete. What an
+  # ordinary user's run leaves may belong to subordinate ids: it is removed
+  # in the same kind of namespace.
+  partial=$(mktemp -d "$root.partial.XXXXXX")
+  remove_partial() {
+    rm -rf "$partial" 2>/dev/null || unshare --map-auto --map-root-user rm -rf "$partial"
+  }
+  trap remove_partial EXIT
+  mmdebstrap --quiet --mode="$mode" --variant=extract --architectures="$arch" --include="$packages" \
+    "$codename" "$partial" "$mirror" >&2
   # Links that name absolute paths (libpthread.so, for one) would lead the
   # linker to the build machine's own libraries: make them relative.
-  find "$root.partial" -type l -lname '/*' -print0 |
+  find "$partial" -type l -lname '/*' -print0 |
     while IFS= read -r -d '' link; do
       target=$(readlink "$link")
-      ln -sfn "$(realpath -m --relative-to="$(dirname "$link")" "$root.partial$target")" "$link"
+      ln -sfn "$(realpath -m --relative-to="$(dirname "$link")" "$partial$target")" "$link"
     done
-  touch "$root.partial/.complete"
-  mv "$root.partial" "$root"
+  chmod 755 "$partial"
+  touch "$partial/.complete"
+  rm -rf "$root"
+  mv "$partial" "$root"
+  trap - EXIT
 fi
 echo "$root"

@@ -3,11 +3,14 @@
 # tarball holds exactly vorn and its man page; the stand-in's, when it is
 # built, exactly its library, link, header and pkg-config file, and the
 # staged tree is the two together. vorn needs libzerovora.so.0, no shared
-# C++ runtime when it links its own, and carries no RUNPATH. Every tarball
-# holds files and links only, owned by 0/0 and writable by the owner alone.
-# On a native build: the release built by an ordinary user with umask 002
-# gives such a tarball too, and unpacked as root (GNU tar and busybox tar)
-# over a root it leaves the folders there as they were; an install straight
+# C++ runtime when it links its own, and carries no RUNPATH; no ELF file of
+# the build tree has a RUNPATH with an empty or relative element, which the
+# loader would take from the working directory. Every tarball holds files and
+# links only, owned by 0/0, with modes 0755 or 0644. On a native build: the
+# release built by an ordinary user with umask 002 or 077 gives such a
+# tarball too (vorn 0755, its man page 0644), and unpacked as root (GNU tar
+# and busybox tar) over a root it leaves the folders there as they were; an
+# install straight
 # into the prefix, or into /opt/vorn (no DESTDIR, in a private mount
 # namespace with the prefix and /etc made private copies) runs at once.
 #
@@ -41,6 +44,21 @@ standin=()
   standin=("$libdir/libzerovora.so" "$libdir/libzerovora.so.0" "$libdir/libzerovora.so.0.1.0"
     "$libdir/pkgconfig/zerovora.pc" "$includedir/zerovora.h")
 
+while IFS= read -r -d '' file; do
+  [ "$(head -c 4 "$file")" = $'\x7fELF' ] || continue
+  runpath=$("$readelf" -d "$file" | sed -n 's/.*(R\(UN\)\?PATH).*\[\(.*\)\]$/\2/p')
+  [ -n "$runpath" ] || continue
+  IFS=: read -r -a elements <<<"$runpath:"
+  for element in "${elements[@]}"; do
+    case $element in
+      /* | '$ORIGIN' | '$ORIGIN/'*) ;;
+      *) fail "$file has the RUNPATH $runpath, with an empty or relative element" ;;
+    esac
+  done
+  [ "${runpath: -1}" != : ] && [ "${runpath:0:1}" != : ] && [[ $runpath != *::* ]] ||
+    fail "$file has the RUNPATH $runpath, with an empty element"
+done < <(find "$build_dir" -type f ! -path '*/CMakeFiles/*' -print0)
+
 DESTDIR=$work/stage cmake --install "$build_dir" >/dev/null
 diff <(printf '%s\n' "${device[@]}" "${standin[@]}" | listing) \
   <(cd "$work/stage" && find . -mindepth 1 ! -type d | listing) ||
@@ -65,11 +83,12 @@ check_tarball() {
   check_entries "$tarball"
   echo "$(basename "$tarball"): $*"
 }
-# Owned by 0/0 and writable by the owner alone, each entry of them.
+# Owned by 0/0, with modes 0755 or 0644 (links aside), each entry of them.
 check_entries() {
   local unsafe
-  unsafe=$(tar -tvzf "$1" --numeric-owner | awk '$2 != "0/0" || $1 ~ /^.....w|^........w/')
-  [ -z "$unsafe" ] || fail "$(basename "$1") has entries not owned by 0/0 or writable by others: $unsafe"
+  unsafe=$(tar -tvzf "$1" --numeric-owner |
+    awk '$2 != "0/0" || $1 !~ /^(-rwxr-xr-x|-rw-r--r--|l.*)$/')
+  [ -z "$unsafe" ] || fail "$(basename "$1") has entries not owned by 0/0 or not 0755 or 0644: $unsafe"
 }
 check_tarball "vorn-*.tar.gz" "${device[@]}"
 if [ "$zerovora" = system ]; then
@@ -91,13 +110,21 @@ if [ "$(id -u)" -eq 0 ]; then
   chown -R 65534:65534 "$work/user"
   as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
 fi
-"${as_user[@]}" env HOME="$work/user" bash -ec 'umask 002
-  cmake -S "$1/src" -B "$1/build" -DBUILD_TESTING=OFF -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_INSTALL_LIBDIR=lib
-  cmake --build "$1/build" -j "$(nproc)"
-  cd "$1/build" && cpack' _ "$work/user" >/dev/null || fail "the release did not build as an ordinary user"
-user_tarball=$(echo "$work"/user/build/vorn-*.tar.gz)
-check_entries "$user_tarball"
+for umask in 002 077; do
+  "${as_user[@]}" env HOME="$work/user" bash -ec 'umask $2
+    cmake -S "$1/src" -B "$1/build-$2" -DBUILD_TESTING=OFF -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_INSTALL_LIBDIR=lib
+    cmake --build "$1/build-$2" -j "$(nproc)"
+    cd "$1/build-$2" && cpack' _ "$work/user" "$umask" >/dev/null ||
+    fail "the release did not build as an ordinary user with umask $umask"
+  user_tarball=$(echo "$work/user/build-$umask"/vorn-*.tar.gz)
+  check_entries "$user_tarball"
+  modes=$(tar -tvzf "$user_tarball" | awk '{print $NF, $1}' | sort)
+  [ "$modes" = "usr/bin/vorn -rwxr-xr-x
+usr/share/man/man1/vorn.1 -rw-r--r--" ] || fail "with umask $umask the device tarball holds: $modes"
+done
+# Unpacked by root, whose umask on a device is 022.
 "$source_dir/scripts/private-card.sh" bash -euc '
+  umask 022
   for tool in "" "busybox "; do
     root=$(mktemp -d -p "$2")
     mkdir -p "$root/usr/bin" "$root/usr/share/man"
@@ -107,7 +134,7 @@ check_entries "$user_tarball"
     [ -z "$changed" ] || { echo "${tool}tar unpacked as root changed or made $changed" >&2; exit 1; }
     test -x "$root/usr/bin/vorn"
   done' _ "$user_tarball" "$work" || fail "unpacking the device tarball as root changed what was there"
-echo "$(basename "$user_tarball") built as an ordinary user with umask 002: 0/0, no folders"
+echo "vorn-*.tar.gz built as an ordinary user with umask 002 and 077: 0/0, 0755 and 0644, no folders"
 
 cp -a /etc "$work/etc" 2>/dev/null || true
 "$source_dir/scripts/private-card.sh" env PREFIX="$prefix" BUILD="$build_dir" ETC="$work/etc" bash -euc '
