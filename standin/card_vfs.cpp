@@ -68,7 +68,7 @@ struct CardVfsMethods {
     return *static_cast<const CardVfs *>(vfs->pAppData);
   }
 
-  static int open(sqlite3_vfs *vfs, sqlite3_filename name, sqlite3_file *file,
+  static int open(sqlite3_vfs *vfs, const char *name, sqlite3_file *file,
                   int flags, int *out_flags) {
     file->pMethods = nullptr;
     const CardVfs &c = card(vfs);
