@@ -83,8 +83,16 @@ TEST_F(DiskCardTest, WritersKilledMidWriteLoseNothing) {
     Child child = start_process(command({kRoot + "/" + name, "k", "a", "g"}),
                                 environment());
     if (watch.wait_created(child.pid)) {
-      std::this_thread::sleep_for(
-          std::chrono::duration<double, std::milli>(delay(random)));
+      // Every other writer is stopped as soon as its journal exists, so that
+      // its kill lands inside the write however loaded the machine is (a
+      // writer that commits first is told apart below); the others at a
+      // random moment.
+      if (i % 2 == 0) {
+        kill(child.pid, SIGSTOP);
+      } else {
+        std::this_thread::sleep_for(
+            std::chrono::duration<double, std::milli>(delay(random)));
+      }
       kill(child.pid, SIGKILL);
     }
     const auto run = finish_process(child, in_seconds(60));
@@ -100,8 +108,6 @@ TEST_F(DiskCardTest, WritersKilledMidWriteLoseNothing) {
       "%d runs: %d killed, %d of them mid-write (a journal left behind); "
       "median write %.2f ms, kill window %.2f ms\n",
       kKilled, killed, mid_write, write_ms[write_ms.size() / 2], window_ms);
-  EXPECT_GE(mid_write, kKilled / 10) << "too few kills landed inside a write";
-
   EXPECT_EQ(integrity_check(kDatabaseFile), "ok");
   const auto start = steady_clock::now();
   write_file(kRoot + "/after", "after");
@@ -110,6 +116,11 @@ TEST_F(DiskCardTest, WritersKilledMidWriteLoseNothing) {
   EXPECT_EQ(integrity_check(kDatabaseFile), "ok");
   for (const auto &name : kept) {
     EXPECT_TRUE(read_entry(kRoot, kRoot, name)) << name << " was lost";
+  }
+  if (mid_write < kKilled / 10) {
+    GTEST_SKIP() << "only " << mid_write << " of " << kKilled
+                 << " kills landed inside a write: the machine was too "
+                    "loaded for the kills to prove what they should";
   }
 }
 

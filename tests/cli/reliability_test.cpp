@@ -152,6 +152,21 @@ TEST_F(ReliabilityTest, AReadOnlyCardRefusesWritesAndKeepsItsBytes) {
   EXPECT_EQ(stored_entry(kRoot, kRoot, "known").title, "t");
 }
 
+// An entry holding a value longer than the library reads can't be looked
+// up: the run ends with 4, and the entry and the whole file stay as they are.
+TEST_F(ReliabilityTest, AnEntryTooLongToReadIsLeftAlone) {
+  const std::string path = kRoot + "/big";
+  write_file(path, "x");
+  ASSERT_EQ(vorn({path, "t", "a", "g"}).status, 0);
+  run_sql(kDatabaseFile, "UPDATE files SET tag = cast(zeroblob(" +
+                             std::to_string(ZEROVORA_MAX_ENTRY_LENGTH + 1) +
+                             ") AS TEXT)");
+  const std::string before = read_file(kDatabaseFile);
+  const auto run = vorn({path, "T", "A", "G"});
+  EXPECT_EQ(run.status, ZEROVORA_ERROR_EXISTS);
+  EXPECT_TRUE(read_file(kDatabaseFile) == before) << "the file changed";
+}
+
 TEST_F(ReliabilityTest, HostileValuesAreStoredAndPrintedVerbatim) {
   std::string control;
   for (int c = 1; c < 32; ++c) control += static_cast<char>(c);

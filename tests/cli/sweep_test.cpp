@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -68,6 +69,15 @@ TEST_F(SweepTest, EveryKillAndFailurePointLeavesASoundCard) {
       EXPECT_TRUE(calls.synced.count(path))
           << kind.name << ": " << path << " was not synced before the end";
     }
+    // Deleting the journal commits: the folder is synced after that, so
+    // that a power cut can't bring the journal back.
+    const auto &events = calls.syncs_and_unlinks;
+    const auto last_unlink =
+        std::find(events.rbegin(), events.rend(), "unlink " + kJournal);
+    EXPECT_TRUE(last_unlink != events.rend() &&
+                std::find(events.rbegin(), last_unlink, "sync " + kRoot) !=
+                    last_unlink)
+        << kind.name << ": the folder was not synced after the journal went";
     std::vector<std::string> stored_on_failure;
     int kind_points = 0;
     for (const auto &[call, count] : calls.counts) {

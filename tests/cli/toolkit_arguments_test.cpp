@@ -17,20 +17,26 @@ TEST(ToolkitArgumentsTest, OnlyLeadingOptionsAreTheToolkits) {
     int values;       // the count of values left
     std::string tag;  // the last value, when there are four
   };
-  for (const Case &c : std::vector<Case>{
-           {{"F", "t", "a", "g"}, 1, 0, 4, "g"},
-           {{"--display", ":1", "F", "t", "a", "g"}, 3, 2, 4, "g"},
-           {{"--g-fatal-warnings", "--", "F", "t", "a", "--sync"},
-            2,
-            1,
-            4,
-            "--sync"},
-           {{"--", "--f", "t", "a", "g"}, 1, 0, 4, "g"},
-           {{"F", "t", "--", "--display"}, 1, 0, 4, "--display"},
-           // An option that the toolkit does not know stays a value.
-           {{"--bogus", "F", "t", "a", "g"}, 2, 0, 5, ""},
-           // An option without the value it takes: nothing past the end.
-           {{"--display"}, 2, 0, 1, ""}}) {
+  std::vector<Case> cases = {
+      {{"F", "t", "a", "g"}, 1, 0, 4, "g"},
+      {{"--g-fatal-warnings", "--", "F", "t", "a", "--sync"},
+       2,
+       1,
+       4,
+       "--sync"},
+      {{"--", "--f", "t", "a", "g"}, 1, 0, 4, "g"},
+      {{"F", "t", "--", "--display"}, 1, 0, 4, "--display"},
+      // An option that the toolkit does not know stays a value.
+      {{"--bogus", "F", "t", "a", "g"}, 2, 0, 5, ""},
+      // An option without the value it takes: nothing past the end.
+      {{"--display"}, 2, 0, 1, ""}};
+  // Each of the toolkit's options that take their value as the next word.
+  for (const char *option :
+       {"--class", "--name", "--display", "--screen", "--gdk-debug",
+        "--gdk-no-debug", "--gtk-module", "--gtk-debug", "--gtk-no-debug"}) {
+    cases.push_back({{option, "value", "F", "t", "a", "g"}, 3, 2, 4, "g"});
+  }
+  for (const Case &c : cases) {
     std::vector<std::string> words = {"vorn"};
     words.insert(words.end(), c.words.begin(), c.words.end());
     SCOPED_TRACE(testing::PrintToString(words));

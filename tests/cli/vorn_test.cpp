@@ -5,8 +5,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "database.h"
@@ -113,6 +116,30 @@ TEST_F(VornTest, WithoutTheMediaRootItFailsAfterTheProgressLine) {
   EXPECT_EQ(run.out, progress("/media/f", "t", "a", "g") + kOpenFailure);
   EXPECT_EQ(run.err, "");
   EXPECT_FALSE(exists(kCard));
+}
+
+// A caller watching the pipe sees the progress line while the run still
+// waits for the database, which another process keeps locked.
+TEST_F(VornTest, TheProgressLineIsOutWhileTheRunWaitsForTheDatabase) {
+  const std::string path = kRoot + "/f";
+  write_file(path, "x");
+  ASSERT_EQ(vorn({path, "t", "a", "g"}).status, 0);
+  auto lock = std::make_unique<HeldLock>(kDatabaseFile, "BEGIN EXCLUSIVE");
+  Child child = start_process(command({path, "T", "a", "g"}), environment());
+  const std::string line = progress(path, "T", "a", "g");
+  std::string seen;
+  for (const auto deadline = in_seconds(8);
+       seen != line && std::chrono::steady_clock::now() < deadline;) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    seen.assign(line.size(), '\0');
+    seen.resize(
+        std::max<ssize_t>(pread(child.out, seen.data(), seen.size(), 0), 0));
+  }
+  EXPECT_EQ(seen, line);
+  lock.reset();
+  const auto run = finish_process(child, in_seconds(60));
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(stored_entry(kRoot, kRoot, "f").title, "T");
 }
 
 TEST_F(VornTest, WithNoCardMountedNothingIsWritten) {

@@ -19,23 +19,34 @@ namespace vorn::testing {
 namespace {
 
 // A rollback journal as SQLite lays it out: a header giving the database's
-// size before the transaction, in pages of 4 096 bytes, and no page records;
-// then, when `super_journal` is not empty, the record that names it.
-std::string journal_bytes(std::uint32_t pages,
-                          const std::string &super_journal) {
+// size before the transaction, in pages of 4 096 bytes; the record of
+// `first_page`, the original of page 1, when it is not empty; then, when
+// `super_journal` is not empty, the record that names it.
+std::string journal_bytes(std::uint32_t pages, const std::string &super_journal,
+                          const std::string &first_page = "") {
   const std::string magic = "\xd9\xd5\x05\xf9\x20\xa1\x63\xd7";
   const auto word = [](std::uint32_t value) {
     return std::string{char(value >> 24), char(value >> 16), char(value >> 8),
                        char(value)};
   };
-  std::string journal =
-      magic + word(0) + word(0) + word(pages) + word(512) + word(4096);
+  const auto checksum = [](const std::string &bytes, std::size_t step,
+                           std::size_t from) {
+    std::uint32_t sum = 0;
+    for (std::size_t i = from; i < bytes.size(); i += step) {
+      sum += static_cast<std::uint8_t>(bytes[i]);
+    }
+    return sum;
+  };
+  std::string journal = magic + word(first_page.empty() ? 0 : 1) + word(0) +
+                        word(pages) + word(512) + word(4096);
   journal.resize(512, '\0');
+  if (!first_page.empty()) {
+    // SQLite sums every 200th byte from the end, the first byte left out.
+    journal += word(1) + first_page + word(checksum(first_page, 200, 96));
+  }
   if (!super_journal.empty()) {
-    std::uint32_t checksum = 0;
-    for (char c : super_journal) checksum += static_cast<std::uint8_t>(c);
     journal += word(1) + super_journal + word(super_journal.size()) +
-               word(checksum) + magic;
+               word(checksum(super_journal, 1, 0)) + magic;
   }
   return journal;
 }
@@ -139,6 +150,23 @@ TEST_F(StandInTest, OpenRefusesFilesThatAreNotItsOwnAndLeavesThemAlone) {
     expect_refused();
     std::filesystem::remove(file_ + "-journal");
   }
+
+  // A foreign file (our schema, another application id) with our id written
+  // over its own by a writer that was killed: the header passes, and the
+  // rollback restores the foreign id, which is refused then.
+  std::filesystem::remove(file_);
+  run_sql(file_,
+          zerovora::create_schema_sql() + "PRAGMA application_id = 12345");
+  const std::string foreign = read_file(file_);
+  std::string marked = foreign;
+  marked.replace(68, 4, "zvdb");
+  write_file(file_, marked);
+  write_file(kJournal,
+             journal_bytes(static_cast<std::uint32_t>(foreign.size() / 4096),
+                           "", foreign.substr(0, 4096)));
+  EXPECT_FALSE(open());
+  EXPECT_TRUE(read_file(file_) == foreign) << "not rolled back to the original";
+  std::filesystem::remove(kJournal);
 
   // A second link to our file, and a journal that is a link or a folder.
   write_file(file_, ours);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "files.h"
+#include "sqlite_owners.h"
 #include "standin_fixture.h"
 
 namespace vorn::testing {
@@ -54,6 +55,25 @@ TEST_F(StandInTest, AWriteLockHeldLongerThanTheWaitIsBusy) {
       zerovora_global_add_file(global.get(), "/d", "g", 1, 2, "t", "a", "g"),
       ZEROVORA_ERROR_BUSY);
   EXPECT_EQ(count_entries(file_), 1);
+}
+
+// A write takes the write lock with its first statement, so that writers
+// queue in the busy handler rather than fail when they would upgrade a read
+// lock.
+TEST_F(StandInTest, AWriteTransactionHoldsTheWriteLockFromItsStart) {
+  add_sample();
+  sqlite3 *first = nullptr;
+  sqlite3 *second = nullptr;
+  ASSERT_EQ(sqlite3_open(file_.c_str(), &first), SQLITE_OK);
+  const zerovora::Database writer(first);
+  ASSERT_EQ(sqlite3_open(file_.c_str(), &second), SQLITE_OK);
+  const zerovora::Database other(second);
+  const zerovora::Transaction write(writer.get(),
+                                    zerovora::Transaction::kWrite);
+  ASSERT_EQ(write.begin_result(), SQLITE_OK);
+  EXPECT_EQ(
+      sqlite3_exec(other.get(), "BEGIN IMMEDIATE", nullptr, nullptr, nullptr),
+      SQLITE_BUSY);
 }
 
 TEST_F(StandInTest, GetHandsBackTheRequestedColumnsInOrder) {

@@ -44,8 +44,17 @@ CardCalls trace_card_calls(const std::vector<std::string> &command,
     ++calls.counts[call];
     const std::size_t path = line.find('<', open);
     if ((call == "fsync" || call == "fdatasync") && path != std::string::npos) {
-      calls.synced.insert(
-          line.substr(path + 1, line.find('>', path) - path - 1));
+      const std::string synced =
+          line.substr(path + 1, line.find('>', path) - path - 1);
+      calls.synced.insert(synced);
+      calls.syncs_and_unlinks.push_back("sync " + synced);
+    }
+    // Lines such as: 1234  unlink("/media/card/x-journal") = 0
+    const std::size_t quote = line.find('"', open);
+    if (call == "unlink" && quote != std::string::npos) {
+      calls.syncs_and_unlinks.push_back(
+          "unlink " +
+          line.substr(quote + 1, line.find('"', quote + 1) - quote - 1));
     }
   }
   return calls;

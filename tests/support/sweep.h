@@ -14,10 +14,12 @@
 namespace vorn::testing {
 
 // What a traced run did on the card: how often it made each system call,
-// and which paths it synced (fsync or fdatasync).
+// which paths it synced (fsync or fdatasync), and its syncs and deletions in
+// order ("sync PATH", "unlink PATH").
 struct CardCalls {
   std::map<std::string, int> counts;
   std::set<std::string> synced;
+  std::vector<std::string> syncs_and_unlinks;
 };
 
 // Runs `command` under strace with the environment `env`, tracing the file
