@@ -39,7 +39,7 @@ bool open_standard_streams() {
 }  // namespace
 
 int main(int argc, char *argv[]) {
-  if (!open_standard_streams()) return vorn::kExitUsage;
+  if (!open_standard_streams()) return vorn::kExitNotStarted;
   // Only the leading options reach the toolkit; the values that follow them
   // (or an explicit "--") are kept out of its reach.
   vorn::ToolkitArguments arguments(argc, argv);
@@ -55,7 +55,7 @@ int main(int argc, char *argv[]) {
   const char *values[kValueCount] = {};
   if (arguments.values(values, kValueCount) != kValueCount) {
     std::fwrite(kUsage, 1, 42, stderr);
-    return vorn::kExitUsage;
+    return vorn::kExitNotStarted;
   }
   std::printf("Processing: [file:%s] [title:%s] [author:%s] [tag:%s]\n",
               values[0], values[1], values[2], values[3]);

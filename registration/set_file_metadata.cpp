@@ -112,7 +112,8 @@ int set_file_metadata(const char *path, const char *title, const char *author,
   if (refuse_file_name(path)) return kResultNotAFileName;
   const GlibString directory(g_path_get_dirname(path));
   const GlibString name(g_path_get_basename(path));
-  const GlobalDatabase global(zerovora_global_open(kMediaRoot, 0));
+  const GlobalDatabase global(
+      zerovora_global_open(kMediaRoot, ZEROVORA_OPEN_DEFAULT));
   if (!global) {
     std::printf("failed to open globaldb.");
     return kResultDatabaseUnavailable;

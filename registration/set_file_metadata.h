@@ -8,6 +8,10 @@ namespace vorn {
 // The directory where the card is mounted and the global database is kept.
 inline constexpr const char *kMediaRoot = "/media/mmcblk0p1";
 
+// set_file_metadata's own results, beside 0 and the library's failure codes
+// (small positive numbers), which it passes on. vorn exits with a result as
+// it is, modulo 256: these are its exit statuses 255, 66 and 65 too.
+
 // set_file_metadata's result when the global database does not open.
 inline constexpr int kResultDatabaseUnavailable = -1;
 

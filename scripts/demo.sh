@@ -6,13 +6,12 @@
 # changes.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-build=${VORN_BUILD_DIR:-$top/build}
+build=$top/build
 
 "$top/scripts/install-deps.sh" build demo
-# Only vorn and the stand-in are built: the tests, and what they need, are
-# scripts/test.sh's.
-cmake -S "$top" -B "$build" -DBUILD_TESTING=OFF >/dev/null
-cmake --build "$build" -j "$(nproc)" --target vorn >/dev/null
+# Only vorn and the stand-in are built (the preset "demo"): the tests, and
+# what they need, are scripts/test.sh's.
+(cd "$top" && cmake --preset demo >/dev/null && cmake --build --preset demo >/dev/null)
 
 # shellcheck source=x-server.sh
 . "$top/scripts/x-server.sh"

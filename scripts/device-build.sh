@@ -15,10 +15,14 @@
 # (the stand-in, standing for the device's library). With --test, a baseline
 # older than what vorn needs must fail the build, and the end-to-end tests run
 # under qemu-arm on the sysroot's runtime.
-# The build folder is build-device-ARCH/ (or $VORN_BUILD_DIR with one
-# architecture).
+# The build folder is build-device-ARCH/. The builds are the presets
+# device-armhf, device-arm64, sdk-armel-library and sdk-armel
+# (CMakePresets.json), with the sysroot in $VORN_SYSROOT.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
+cd "$top"
+export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}
+export CTEST_PARALLEL_LEVEL=${CTEST_PARALLEL_LEVEL:-$(nproc)}
 test=false
 arches=()
 for argument in "$@"; do
@@ -65,26 +69,23 @@ pack() {
 }
 
 baseline_build() {
-  local arch=$1 triplet=$2 build=$3
+  local arch=$1 triplet=$2 build=$3 emulator
   case "$arch" in
-    armhf) baseline=2.4 emulator=qemu-arm ;;
-    arm64) baseline=2.17 emulator=qemu-aarch64 ;;
+    armhf) emulator=qemu-arm ;;
+    arm64) emulator=qemu-aarch64 ;;
   esac
   sysroot=$("$top/scripts/sysroot.sh" "$arch")
-  cmake -S "$top" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/sysroot.cmake" \
-    -DVORN_TARGET="$triplet" -DVORN_SYSROOT="$sysroot" -DVORN_EMULATOR="$emulator" \
-    -DVORN_GLIBC_BASELINE="$baseline" -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_INSTALL_LIBDIR=lib -DVORN_WERROR=ON \
-    -DBUILD_TESTING="$($test && echo ON || echo OFF)" >/dev/null
-  cmake --build "$build" -j "$(nproc)"
+  export VORN_SYSROOT=$sysroot
+  cmake --preset "device-$arch" -DBUILD_TESTING="$($test && echo ON || echo OFF)" >/dev/null
+  cmake --build --preset "device-$arch"
   file "$build/cli/vorn"
   if $test; then
     emulator_command=("$top/cmake/target-run.sh" "$emulator" "$sysroot" "$triplet")
     check_loaded_from "$build" "$build/standin"
     echo "== $arch: the whole suite on the sysroot's runtime ($sysroot)"
-    ctest --test-dir "$build" --output-on-failure -j "$(nproc)"
+    ctest --preset "device-$arch"
     echo "== $arch: the end-to-end tests on this machine's runtime"
-    VORN_TARGET_RUNTIME=host ctest --test-dir "$build" --output-on-failure -j "$(nproc)" -L end-to-end
+    ctest --preset "device-$arch-host"
   fi
   pack "$build"
 }
@@ -93,16 +94,16 @@ sdk_build() {
   local triplet=$1 build=$2
   local sdk_cc=$triplet-gcc sdk_cxx=$triplet-g++ baseline=2.34
   sysroot=$("$top/scripts/sysroot.sh" armel newest)
+  export VORN_SYSROOT=$sysroot
   # The device's library, for the SDK: the stand-in built for the target.
-  cmake -S "$top" -B "$build/device-library" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/sysroot.cmake" \
-    -DVORN_TARGET="$triplet" -DVORN_SYSROOT="$sysroot" -DVORN_CC="$sdk_cc" -DVORN_CXX="$sdk_cxx" \
-    -DVORN_GLIBC_BASELINE="$baseline" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
-    -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_INSTALL_LIBDIR=lib >/dev/null
-  cmake --build "$build/device-library" -j "$(nproc)" --target zerovora >/dev/null
+  cmake --preset sdk-armel-library >/dev/null
+  cmake --build --preset sdk-armel-library >/dev/null
   DESTDIR=$build/device-library/root cmake --install "$build/device-library" --component standin >/dev/null
   library=$build/device-library/root/usr/lib/libzerovora.so.0
+  export VORN_ZEROVORA_LIBRARY=$library
 
-  # The README's command, word for word but for the paths.
+  # The README's command, word for word but for the paths, which proves
+  # what it says (the preset sdk-armel gives the same settings).
   sdk_configure() {
     cmake -S "$top" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/sysroot.cmake" \
       -DVORN_TARGET="$triplet" -DVORN_SYSROOT="$sysroot" \
@@ -129,19 +130,18 @@ sdk_build() {
   fi
   pack "$build"
   if $test; then
-    cmake -S "$top" -B "$build" -DBUILD_TESTING=ON -DVORN_EMULATOR=qemu-arm -DVORN_WERROR=ON >/dev/null
-    cmake --build "$build" -j "$(nproc)"
+    cmake --preset sdk-armel -DBUILD_TESTING=ON -DVORN_EMULATOR=qemu-arm >/dev/null
+    cmake --build --preset sdk-armel
     emulator_command=("$top/cmake/target-run.sh" qemu-arm "$sysroot" "$triplet")
     check_loaded_from "$build" "$(dirname "$library")"
     echo "== armel (SDK route): the end-to-end tests on the sysroot's runtime ($sysroot)"
-    ctest --test-dir "$build" --output-on-failure -j "$(nproc)" -L end-to-end
+    ctest --preset sdk-armel
   fi
 }
 
 for arch in "${arches[@]}"; do
   triplet=$("$top/scripts/triplet.sh" "$arch")
-  build=${VORN_BUILD_DIR:-$top/build-device-$arch}
-  [ ${#arches[@]} -eq 1 ] || build=$top/build-device-$arch
+  build=$top/build-device-$arch
   if [ "$arch" = armel ]; then
     sdk_build "$triplet" "$build"
   else

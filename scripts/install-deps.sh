@@ -6,8 +6,9 @@
 #   bench  the X server, the sqlite3 shell and valgrind that the benchmark runs
 #   sdk:ARCH  Debian's GCC cross compiler for ARCH (armel), which stands for
 #          a device maker's SDK
-#   device  what scripts/device-build.sh builds with: mmdebstrap, clang, lld,
-#          curl, readelf and qemu-user
+#   device  what scripts/device-build.sh builds with: mmdebstrap (and uidmap,
+#          for an ordinary user's sysroot), clang, lld, curl, readelf and
+#          qemu-user
 #   runtime:ARCH  the build machine's own runtime for ARCH: the libraries
 #          that vorn and its tests load, to run them on it under qemu-user
 # Packages already present are left alone; only missing ones are installed.
@@ -25,7 +26,7 @@ for purpose in "$@"; do
       "$(dirname "$0")/triplet.sh" "$arch" >/dev/null
       foreign+=("$arch")
       packages+=("libgtk2.0-0:$arch" "libsqlite3-0:$arch" "libstdc++6:$arch") ;;
-    device) packages+=(mmdebstrap clang lld curl binutils qemu-user file) ;;
+    device) packages+=(mmdebstrap uidmap clang lld curl binutils qemu-user file) ;;
     build) packages+=(g++ cmake make pkgconf libgtk2.0-dev libglib2.0-dev libsqlite3-dev) ;;
     test) packages+=(libgtest-dev xvfb x11-utils clang-format util-linux valgrind strace busybox) ;;
     demo) packages+=(sqlite3 xvfb x11-utils util-linux) ;;

@@ -59,11 +59,12 @@ if [ ! -e "$root/.complete" ]; then
   user=$(id -un)
   if [ "$mode" = unshare ] && ! { grep -q "^$user:" /etc/subuid 2>/dev/null &&
     grep -q "^$user:" /etc/subgid 2>/dev/null && command -v newuidmap >/dev/null; }; then
-    echo "sysroot.sh: $user has no subordinate ids, which an ordinary user needs to make the" \
-      "$codename $arch sysroot. As root, either give them (apt-get install uidmap;" \
-      "usermod --add-subuids 100000-165535 --add-subgids 100000-165535 $user), or make the" \
-      "sysroot for everyone: scripts/sysroot.sh $arch $age (cached in /var/cache/vorn-sysroots," \
-      "then run this with VORN_SYSROOT_CACHE=/var/cache/vorn-sysroots)" >&2
+    echo "sysroot.sh: as an ordinary user, the $codename $arch sysroot is made in a user" \
+      "namespace, which needs subordinate ids for $user in /etc/subuid and /etc/subgid" \
+      "and newuidmap. As root, either give them (apt-get install uidmap; usermod" \
+      "--add-subuids 100000-165535 --add-subgids 100000-165535 $user), or make the sysroot" \
+      "for everyone (scripts/sysroot.sh $arch $age, cached in /var/cache/vorn-sysroots) and" \
+      "run this with VORN_SYSROOT_CACHE=/var/cache/vorn-sysroots" >&2
     exit 1
   fi
   echo "Making the $codename $arch sysroot in $root from $mirror" >&2

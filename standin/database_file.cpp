@@ -5,14 +5,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdint>
-#include <cstring>
 #include <optional>
-#include <span>
 #include <string>
 #include <utility>
 
-#include "file_header.h"
+#include "file_judgement.h"
 #include "schema.h"
 #include "zerovora.h"
 
@@ -26,124 +23,25 @@ constexpr int kBusyTimeoutMs = 10000;
 // about 3 MiB (the page cache, the schema, the statements).
 constexpr sqlite3_int64 kHeapLimit = 16 * 1024 * 1024;
 
-// What the header of an opened file says about it.
-struct Header {
-  std::int64_t application_id = 0;
-  std::int64_t user_version = 0;
-  std::int64_t page_count = 0;
-  std::int64_t page_size = 0;
-};
-
-// Runs `sql`, which yields one integer, into `value`.
-int read_integer(sqlite3 *db, const char *sql, std::int64_t &value) {
-  Statement stmt;
-  int rc = prepare(db, sql, stmt);
-  if (rc != SQLITE_OK) return rc;
-  rc = sqlite3_step(stmt.get());
-  if (rc != SQLITE_ROW) return rc == SQLITE_DONE ? SQLITE_CORRUPT : rc;
-  value = sqlite3_column_int64(stmt.get(), 0);
-  return SQLITE_OK;
-}
-
-// Reads the header. This is the first read of the file in its transaction,
-// so SQLite also rolls back here what a killed writer left half done. Plain
-// pragmas cost far less to prepare than one query over the pragmas' table
-// functions.
-int read_header(sqlite3 *db, Header &header) {
-  const std::pair<const char *, std::int64_t *> fields[] = {
-      {"PRAGMA application_id", &header.application_id},
-      {"PRAGMA user_version", &header.user_version},
-      {"PRAGMA page_count", &header.page_count},
-      {"PRAGMA page_size", &header.page_size},
-  };
-  for (const auto &[sql, value] : fields) {
-    const int rc = read_integer(db, sql, *value);
-    if (rc != SQLITE_OK) return rc;
-  }
-  return SQLITE_OK;
-}
-
-bool same_text(const unsigned char *text, const char *expected) {
-  if (text == nullptr || expected == nullptr)
-    return text == nullptr && !expected;
-  return std::strcmp(reinterpret_cast<const char *>(text), expected) == 0;
-}
-
-// True when the file's schema is exactly `expected`, row for row: nothing
-// added (no table, index, view or trigger), nothing changed.
-bool schema_is(sqlite3 *db, std::span<const SchemaObject> expected) {
-  Statement stmt;
-  if (prepare(db, "SELECT type, name, tbl_name, sql FROM sqlite_schema",
-              stmt) != SQLITE_OK) {
-    return false;
-  }
-  for (const SchemaObject &object : expected) {
-    if (sqlite3_step(stmt.get()) != SQLITE_ROW ||
-        !same_text(sqlite3_column_text(stmt.get(), 0), object.type) ||
-        !same_text(sqlite3_column_text(stmt.get(), 1), object.name) ||
-        !same_text(sqlite3_column_text(stmt.get(), 2), object.table) ||
-        !same_text(sqlite3_column_text(stmt.get(), 3), object.sql)) {
-      return false;
-    }
-  }
-  return sqlite3_step(stmt.get()) == SQLITE_DONE;
-}
-
-// What a database file holds, for the library.
-enum class Content {
-  kOurs,     // our marks and exactly our schema
-  kBlank,    // no marks and no schema: nothing yet, as far as SQLite sees
-  kForeign,  // anything else, never to be written
-};
-
-// A file shorter than the pages its header counts was cut off: a partial
-// copy, or a card that lost its tail. SQLite refuses some such files itself,
-// but reads one that ends inside its last page as whole.
-bool is_whole(const std::string &path, const Header &header) {
-  struct stat st {};
-  return stat(path.c_str(), &st) == 0 &&
-         st.st_size >= header.page_count * header.page_size;
-}
-
-// Examines the file inside a transaction that the caller holds, so that
-// no writer changes it meanwhile.
-Content examine(sqlite3 *db, const std::string &path) {
-  Header header;
-  if (read_header(db, header) != SQLITE_OK) return Content::kForeign;
-  if (header.application_id == kApplicationId &&
-      header.user_version == kSchemaVersion) {
-    return is_whole(path, header) && schema_is(db, kSchema) ? Content::kOurs
-                                                            : Content::kForeign;
-  }
-  // A blank file is written only when it is empty on disk, which the
-  // caller checks under the write lock. (A write transaction on an empty
-  // file counts one page that is not on disk yet.)
-  if (header.application_id == 0 && header.user_version == 0 &&
-      schema_is(db, {})) {
-    return Content::kBlank;
-  }
-  return Content::kForeign;
-}
-
 // Creates the schema in a blank file. The write lock is taken before the
-// file is examined again, so that of several processes opening a new card
+// file is judged again, so that of several processes opening a new card
 // at once exactly one creates the schema and the others find it; and the
 // file counts as new only now, after SQLite has rolled back whatever a
 // writer killed while creating it left behind.
-bool create_schema(sqlite3 *db, const std::string &path) {
+bool create_schema(sqlite3 *db) {
   Transaction transaction(db, Transaction::kWrite);
   if (transaction.begin_result() != SQLITE_OK) return false;
-  switch (examine(db, path)) {
-    case Content::kOurs:
+  switch (judge_after_reading(db)) {
+    case FileIs::kOurs:
       return transaction.commit() == SQLITE_OK;
-    case Content::kForeign:
+    case FileIs::kForeign:
       return false;
-    case Content::kBlank:
+    case FileIs::kBlank:
       break;
   }
   // SQLite takes some short files for empty databases, and such a file is
-  // not ours to write.
-  if (judge_file_header(db) != FileHeader::kEmpty ||
+  // not ours to write: only a file that is empty on disk is.
+  if (judge_before_reading(db) != FileIs::kBlank ||
       sqlite3_exec(db, create_schema_sql().c_str(), nullptr, nullptr,
                    nullptr) != SQLITE_OK) {
     return false;
@@ -192,22 +90,24 @@ bool harden(sqlite3 *db) {
                       nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
-// Opens the database in `db`, just opened on its file at `path`, creating
-// the schema when the file is blank.
-bool prepare_file(sqlite3 *db, const std::string &path) {
+// Opens the database in `db`, just opened on its file, creating the schema
+// when the file is blank.
+bool prepare_file(sqlite3 *db) {
   // Judged before SQLite's first read, which may roll a journal back into
   // the file.
-  if (judge_file_header(db) == FileHeader::kOther || !harden(db)) return false;
+  if (judge_before_reading(db) == FileIs::kForeign || !harden(db)) {
+    return false;
+  }
   {
     Transaction transaction(db, Transaction::kRead);
     if (transaction.begin_result() != SQLITE_OK) return false;
-    const Content content = examine(db, path);
-    if (content == Content::kForeign) return false;
-    if (content == Content::kOurs) return transaction.commit() == SQLITE_OK;
+    const FileIs file = judge_after_reading(db);
+    if (file == FileIs::kForeign) return false;
+    if (file == FileIs::kOurs) return transaction.commit() == SQLITE_OK;
   }
   // Blank as far as SQLite sees: whether it may be written is decided under
   // the write lock, since another process may be creating the schema now.
-  return create_schema(db, path);
+  return create_schema(db);
 }
 
 // Which file a path names.
@@ -271,7 +171,7 @@ void remove_made_file(sqlite3 *db, const std::string &path,
                       const FileId &made) {
   const ExclusiveLock lock(db);
   struct stat st {};
-  if (lock.held() && judge_file_header(db) == FileHeader::kEmpty &&
+  if (lock.held() && judge_before_reading(db) == FileIs::kBlank &&
       lstat(path.c_str(), &st) == 0 && st.st_dev == made.device &&
       st.st_ino == made.inode) {
     unlink(path.c_str());
@@ -290,7 +190,7 @@ Database open_database(const CardVfs &vfs) {
       vfs.name());
   Database db(raw);
   if (rc != SQLITE_OK) return nullptr;
-  if (prepare_file(db.get(), path)) return db;
+  if (prepare_file(db.get())) return db;
   if (made) remove_made_file(db.get(), path, *made);
   return nullptr;
 }

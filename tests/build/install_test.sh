@@ -14,10 +14,13 @@
 # into the prefix, or into /opt/vorn (no DESTDIR, in a private mount
 # namespace with the prefix and /etc made private copies) runs at once.
 #
-# Arguments: build dir, readelf, "stand-in" or "system", whether the C++
-# runtime is linked in (ON or OFF), and "native" or "cross".
+# Arguments: source dir, build dir, readelf, "stand-in" or "system", whether
+# the C++ runtime is linked in (ON or OFF), "native" or "cross", and the
+# install prefix, library folder and header folder (each relative to the
+# prefix, or absolute).
 set -euo pipefail
-build_dir=$1 readelf=$2 zerovora=$3 static_runtime=$4 build_kind=$5
+source_dir=$1 build_dir=$2 readelf=$3 zerovora=$4 static_runtime=$5 build_kind=$6
+prefix=$7 libdir=$8 includedir=$9
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -25,8 +28,6 @@ fail() {
   echo "FAIL: $*" >&2
   exit 1
 }
-cache() { sed -n "s/^$1:[A-Z]*=//p" "$build_dir/CMakeCache.txt"; }
-prefix=$(cache CMAKE_INSTALL_PREFIX)
 # A folder of the install, relative to / as in the tarballs.
 place() {
   case $1 in
@@ -35,8 +36,8 @@ place() {
   esac
 }
 listing() { sort | sed 's|^\./||'; }
-libdir=$(place "$(cache CMAKE_INSTALL_LIBDIR)")
-includedir=$(place "$(cache CMAKE_INSTALL_INCLUDEDIR)")
+libdir=$(place "$libdir")
+includedir=$(place "$includedir")
 
 device=("$(place bin)/vorn" "$(place share/man)/man1/vorn.1")
 standin=()
@@ -101,7 +102,6 @@ fi
 # The release as an ordinary user builds it (nobody, when the test runs as
 # root) from a copy of the sources, then unpacked as root over a root whose
 # folders are root's 0755.
-source_dir=$(cache CMAKE_HOME_DIRECTORY)
 chmod 755 "$work"
 mkdir -p "$work/user/src"
 (cd "$source_dir" && cp -r CMakeLists.txt bench cli cmake platform registration standin tests "$work/user/src")

@@ -1,0 +1,148 @@
+#include "file_judgement.h"
+
+#include <sys/stat.h>
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <span>
+
+#include "schema.h"
+#include "sqlite_owners.h"
+
+namespace zerovora {
+namespace {
+
+// The fields of SQLite's 100-byte file header that tell whose file it is.
+constexpr int kHeaderSize = 100;
+constexpr char kMagic[] = "SQLite format 3";  // with its NUL, 16 bytes
+constexpr std::size_t kWriteVersionOffset = 18;
+constexpr std::size_t kReadVersionOffset = 19;
+constexpr std::size_t kTextEncodingOffset = 56;
+constexpr std::size_t kUserVersionOffset = 60;
+constexpr std::size_t kApplicationIdOffset = 68;
+constexpr std::uint8_t kRollbackJournal = 1;  // 2 is write-ahead logging
+constexpr std::uint32_t kUtf8 = 1;
+
+using HeaderBytes = std::array<std::uint8_t, kHeaderSize>;
+
+std::uint32_t big_endian(const std::uint8_t *bytes) {
+  return std::uint32_t{bytes[0]} << 24 | std::uint32_t{bytes[1]} << 16 |
+         std::uint32_t{bytes[2]} << 8 | std::uint32_t{bytes[3]};
+}
+
+bool is_marked(const HeaderBytes &header) {
+  return std::memcmp(header.data(), kMagic, sizeof kMagic) == 0 &&
+         header[kWriteVersionOffset] == kRollbackJournal &&
+         header[kReadVersionOffset] == kRollbackJournal &&
+         big_endian(&header[kTextEncodingOffset]) == kUtf8 &&
+         big_endian(&header[kUserVersionOffset]) == kSchemaVersion &&
+         big_endian(&header[kApplicationIdOffset]) == kApplicationId;
+}
+
+bool has_no_marks(const HeaderBytes &header) {
+  return big_endian(&header[kUserVersionOffset]) == 0 &&
+         big_endian(&header[kApplicationIdOffset]) == 0;
+}
+
+// Reads the header through SQLite's own file of `db`; what lies past the
+// end of a shorter file reads as zeros.
+bool read_header(sqlite3 *db, HeaderBytes &header) {
+  sqlite3_file *file = nullptr;
+  if (sqlite3_file_control(db, "main", SQLITE_FCNTL_FILE_POINTER, &file) !=
+          SQLITE_OK ||
+      file == nullptr || file->pMethods == nullptr) {
+    return false;
+  }
+  const int rc = file->pMethods->xRead(file, header.data(), kHeaderSize, 0);
+  return rc == SQLITE_OK || rc == SQLITE_IOERR_SHORT_READ;
+}
+
+// Runs `sql`, which yields one integer, into `value`.
+bool read_integer(sqlite3 *db, const char *sql, std::int64_t &value) {
+  Statement stmt;
+  if (prepare(db, sql, stmt) != SQLITE_OK ||
+      sqlite3_step(stmt.get()) != SQLITE_ROW) {
+    return false;
+  }
+  value = sqlite3_column_int64(stmt.get(), 0);
+  return true;
+}
+
+bool same_text(const unsigned char *text, const char *expected) {
+  if (text == nullptr || expected == nullptr)
+    return text == nullptr && !expected;
+  return std::strcmp(reinterpret_cast<const char *>(text), expected) == 0;
+}
+
+// True when the file's schema is exactly `expected`, row for row: nothing
+// added (no table, index, view or trigger), nothing changed.
+bool schema_is(sqlite3 *db, std::span<const SchemaObject> expected) {
+  Statement stmt;
+  if (prepare(db, "SELECT type, name, tbl_name, sql FROM sqlite_schema",
+              stmt) != SQLITE_OK) {
+    return false;
+  }
+  for (const SchemaObject &object : expected) {
+    if (sqlite3_step(stmt.get()) != SQLITE_ROW ||
+        !same_text(sqlite3_column_text(stmt.get(), 0), object.type) ||
+        !same_text(sqlite3_column_text(stmt.get(), 1), object.name) ||
+        !same_text(sqlite3_column_text(stmt.get(), 2), object.table) ||
+        !same_text(sqlite3_column_text(stmt.get(), 3), object.sql)) {
+      return false;
+    }
+  }
+  return sqlite3_step(stmt.get()) == SQLITE_DONE;
+}
+
+// A file shorter than the pages its header counts was cut off: a partial
+// copy, or a card that lost its tail. SQLite refuses some such files itself,
+// but reads one that ends inside its last page as whole.
+bool is_whole(sqlite3 *db, std::int64_t pages) {
+  const char *path = sqlite3_db_filename(db, "main");
+  std::int64_t page_size = 0;
+  struct stat st {};
+  return path != nullptr && read_integer(db, "PRAGMA page_size", page_size) &&
+         stat(path, &st) == 0 && st.st_size >= pages * page_size;
+}
+
+}  // namespace
+
+FileIs judge_before_reading(sqlite3 *db) {
+  // The file must still be the one at its path.
+  int moved = 1;
+  if (sqlite3_file_control(db, "main", SQLITE_FCNTL_HAS_MOVED, &moved) !=
+          SQLITE_OK ||
+      moved != 0) {
+    return FileIs::kForeign;
+  }
+  // The size on disk: SQLite's own file reports a file of one byte as empty.
+  const char *path = sqlite3_db_filename(db, "main");
+  struct stat st {};
+  if (path == nullptr || lstat(path, &st) != 0) return FileIs::kForeign;
+  if (st.st_size == 0) return FileIs::kBlank;
+  HeaderBytes header{};
+  return st.st_size >= kHeaderSize && read_header(db, header) &&
+                 is_marked(header)
+             ? FileIs::kOurs
+             : FileIs::kForeign;
+}
+
+FileIs judge_after_reading(sqlite3 *db) {
+  // The first read, at which SQLite rolls a journal back. A plain pragma
+  // costs far less to prepare than a query.
+  std::int64_t pages = 0;
+  HeaderBytes header{};
+  if (!read_integer(db, "PRAGMA page_count", pages) ||
+      !read_header(db, header)) {
+    return FileIs::kForeign;
+  }
+  if (is_marked(header)) {
+    return is_whole(db, pages) && schema_is(db, kSchema) ? FileIs::kOurs
+                                                         : FileIs::kForeign;
+  }
+  return has_no_marks(header) && schema_is(db, {}) ? FileIs::kBlank
+                                                   : FileIs::kForeign;
+}
+
+}  // namespace zerovora

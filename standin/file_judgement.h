@@ -1,0 +1,41 @@
+// What a database file on the card is, judged from its header before SQLite
+// reads it and from its header and schema after: the one place that tells
+// the library's files from others.
+#ifndef ZEROVORA_FILE_JUDGEMENT_H
+#define ZEROVORA_FILE_JUDGEMENT_H
+
+#include <sqlite3.h>
+
+namespace zerovora {
+
+enum class FileIs {
+  kBlank,    // nothing written yet: it may become a new database
+  kOurs,     // one of the library's databases
+  kForeign,  // anything else, never to be written through SQLite
+};
+
+// Judges the main database file of `db`, just opened and not read yet, from
+// its size on disk and its first 100 bytes, read through SQLite's own file
+// without taking a lock: SQLite rolls back a journal that it finds beside
+// the file at its first read, so a file that is not ours must be refused
+// before then for it and its journal to stay as they are. Ours has SQLite's
+// magic, a rollback journal, UTF-8 text and our application id and schema
+// version; kBlank is a file that is empty on disk. A file that is no longer
+// the one at its path (another run made it and removed it) is foreign.
+// (Reading it through a descriptor of our own would not do: closing that
+// would drop the locks that SQLite holds on the file in this process.)
+FileIs judge_before_reading(sqlite3 *db);
+
+// Judges the main database file of `db` inside a transaction that the
+// caller holds, so that no writer changes it meanwhile. This is the first
+// read of the file in the transaction, so SQLite rolls back here what a
+// killed writer left half done, and the file is judged as the rollback left
+// it: ours has the header of ours, is as long as its header counts, and
+// holds exactly our schema; kBlank has no marks and no schema as SQLite sees
+// it (a write transaction on an empty file counts one page that is not on
+// disk yet).
+FileIs judge_after_reading(sqlite3 *db);
+
+}  // namespace zerovora
+
+#endif
