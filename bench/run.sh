@@ -28,7 +28,7 @@ DESTDIR=$stage cmake --install "$build" >/dev/null
 vorn=$(find "$stage" -path '*/bin/vorn')
 libdir=$(dirname "$(find "$stage" -name libzerovora.so.0)")
 
-"$top/scripts/private-card.sh" env LIBDIR="$libdir" CACHE="$build/bench-ld.so.cache" \
+"$top/scripts/private-card.sh" "$build" env LIBDIR="$libdir" CACHE="$build/bench-ld.so.cache" \
   bash -euc 'ldconfig -X -C "$CACHE" "$LIBDIR" && mount --bind "$CACHE" /etc/ld.so.cache && exec "$@"' _ \
   "$build/bench/vorn_bench" --vorn "$vorn" --floor "$build/bench/vorn_floor" \
   --cache "$build/bench-cache" --disk "$build/bench-disk" "$@"

@@ -3,10 +3,12 @@
 #ifndef VORN_REGISTRATION_SET_FILE_METADATA_H
 #define VORN_REGISTRATION_SET_FILE_METADATA_H
 
+#include "card_names.h"
+
 namespace vorn {
 
 // The directory where the card is mounted and the global database is kept.
-inline constexpr const char *kMediaRoot = "/media/mmcblk0p1";
+inline constexpr const char *kMediaRoot = VORN_MEDIA_ROOT;
 
 // set_file_metadata's own results, beside 0 and the library's failure codes
 // (small positive numbers), which it passes on. vorn exits with a result as

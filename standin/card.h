@@ -5,11 +5,13 @@
 
 #include <string>
 
+#include "card_names.h"
+
 namespace zerovora {
 
 // The database file's name in the card's root directory: hidden, so that
 // the file stays out of the way on a media card.
-inline constexpr const char *kDatabaseFileName = ".zerovora-global.db";
+inline constexpr const char *kDatabaseFileName = VORN_DATABASE_FILE_NAME;
 
 // True when `directory` is a directory at which a file system is mounted: a
 // card, not a folder of the file system that a card would be mounted on.

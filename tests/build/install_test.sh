@@ -123,7 +123,7 @@ for umask in 002 077; do
 usr/share/man/man1/vorn.1 -rw-r--r--" ] || fail "with umask $umask the device tarball holds: $modes"
 done
 # Unpacked by root, whose umask on a device is 022.
-"$source_dir/scripts/private-card.sh" bash -euc '
+"$source_dir/scripts/private-card.sh" "$build_dir" bash -euc '
   umask 022
   for tool in "" "busybox "; do
     root=$(mktemp -d -p "$2")
@@ -137,7 +137,7 @@ done
 echo "vorn-*.tar.gz built as an ordinary user with umask 002 and 077: 0/0, 0755 and 0644, no folders"
 
 cp -a /etc "$work/etc" 2>/dev/null || true
-"$source_dir/scripts/private-card.sh" env PREFIX="$prefix" BUILD="$build_dir" ETC="$work/etc" bash -euc '
+"$source_dir/scripts/private-card.sh" "$build_dir" env PREFIX="$prefix" BUILD="$build_dir" ETC="$work/etc" bash -euc '
   mount --bind "$ETC" /etc
   # /opt/vorn first, while the loader knows no libzerovora of the prefix.
   mount -t tmpfs opt /opt

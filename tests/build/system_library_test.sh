@@ -4,12 +4,18 @@
 # with pkg-config and another by its path. Neither may build the stand-in,
 # and the vorn of each must need libzerovora.so.0 and run on a private card.
 #
-# Arguments: source dir, build dir holding a built stand-in, readelf, the
-# toolchain options joined with '|' (or ""), whether that build is sanitized
-# (ON or OFF), then the emulator command, if any.
+# Arguments: source dir, build dir holding a built stand-in, readelf,
+# whether that build is sanitized (ON or OFF), the toolchain options (none
+# or more), "--", then the emulator command (none or more words).
 set -euo pipefail
-source_dir=$1 build_dir=$2 readelf=$3 toolchain_options=$4 sanitize=$5
-shift 5
+source_dir=$1 build_dir=$2 readelf=$3 sanitize=$4
+shift 4
+toolchain=()
+while [ "$1" != -- ]; do
+  toolchain+=("$1")
+  shift
+done
+shift
 emulator=("$@")
 
 work=$(mktemp -d)
@@ -20,7 +26,6 @@ library=$(find "$root" -name libzerovora.so.0)
 pc_dir=$(dirname "$(find "$root" -name zerovora.pc)")
 
 configure=(-DBUILD_TESTING=OFF -DVORN_ZEROVORA=system -DVORN_WERROR=ON -DVORN_SANITIZE="$sanitize")
-IFS='|' read -r -a toolchain <<<"$toolchain_options"
 configure+=("${toolchain[@]}")
 fail() {
   echo "FAIL: $*" >&2
@@ -33,7 +38,7 @@ check() {
   ! find "$build" -name 'libzerovora*' | grep -q . || fail "$build built the stand-in"
   "$readelf" -d "$build/cli/vorn" | grep -q 'NEEDED.*\[libzerovora\.so\.0\]' ||
     fail "$build/cli/vorn does not need libzerovora.so.0"
-  "$source_dir/scripts/private-card.sh" bash -euc '
+  "$source_dir/scripts/private-card.sh" "$build" bash -euc '
     printf 12345 >"$VORN_CARD/f"
     out=$("$@" "$VORN_CARD/f" t a g)
     [ "$out" = "Processing: [file:$VORN_CARD/f] [title:t] [author:a] [tag:g]" ] ||
@@ -44,7 +49,7 @@ check() {
 
 # Against a sysroot, pkg-config puts the sysroot in front of every path it
 # gives, so a library outside it is found by its path alone.
-if [[ "$toolchain_options" != *VORN_SYSROOT=* ]]; then
+if [[ " ${toolchain[*]} " != *" -DVORN_SYSROOT="* ]]; then
   PKG_CONFIG_PATH=$pc_dir cmake -S "$source_dir" -B "$work/by-pkg-config" "${configure[@]}" >/dev/null
   cmake --build "$work/by-pkg-config" --target vorn >/dev/null
   check "$work/by-pkg-config"

@@ -24,8 +24,6 @@ namespace {
 
 using std::chrono::steady_clock;
 
-const std::string kRoot = kCard;
-
 // The card on the machine's disk, where syncs take real time, bound over
 // the private card's media root.
 class DiskCardTest : public VornTest {
@@ -35,7 +33,8 @@ class DiskCardTest : public VornTest {
     char pattern[] = "/var/tmp/vorn-card-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     disk_ = pattern;
-    ASSERT_EQ(mount(disk_.c_str(), kCard, nullptr, MS_BIND, nullptr), 0);
+    ASSERT_EQ(mount(disk_.c_str(), kCard.c_str(), nullptr, MS_BIND, nullptr),
+              0);
   }
   void TearDown() override {
     VornTest::TearDown();
@@ -51,7 +50,7 @@ TEST_F(DiskCardTest, WritersKilledMidWriteLoseNothing) {
   std::vector<double> write_ms;
   JournalWatch watch;
   for (int i = 0; i < kKept; ++i) {
-    const std::string path = kRoot + "/kept-" + std::to_string(i);
+    const std::string path = kCard + "/kept-" + std::to_string(i);
     write_file(path, "kept");
     Child child =
         start_process(command({path, "kept", "a", "g"}), environment());
@@ -79,8 +78,8 @@ TEST_F(DiskCardTest, WritersKilledMidWriteLoseNothing) {
   int mid_write = 0;
   for (int i = 0; i < kKilled; ++i) {
     const std::string name = "killed-" + std::to_string(i);
-    write_file(kRoot + "/" + name, "killed");
-    Child child = start_process(command({kRoot + "/" + name, "k", "a", "g"}),
+    write_file(kCard + "/" + name, "killed");
+    Child child = start_process(command({kCard + "/" + name, "k", "a", "g"}),
                                 environment());
     if (watch.wait_created(child.pid)) {
       // Every other writer is stopped as soon as its journal exists, so that
@@ -110,12 +109,12 @@ TEST_F(DiskCardTest, WritersKilledMidWriteLoseNothing) {
       kKilled, killed, mid_write, write_ms[write_ms.size() / 2], window_ms);
   EXPECT_EQ(integrity_check(kDatabaseFile), "ok");
   const auto start = steady_clock::now();
-  write_file(kRoot + "/after", "after");
-  EXPECT_EQ(vorn({kRoot + "/after", "t", "a", "g"}).status, 0);
+  write_file(kCard + "/after", "after");
+  EXPECT_EQ(vorn({kCard + "/after", "t", "a", "g"}).status, 0);
   EXPECT_LT(steady_clock::now() - start, std::chrono::seconds(5));
   EXPECT_EQ(integrity_check(kDatabaseFile), "ok");
   for (const auto &name : kept) {
-    EXPECT_TRUE(read_entry(kRoot, kRoot, name)) << name << " was lost";
+    EXPECT_TRUE(read_entry(kCard, kCard, name)) << name << " was lost";
   }
   if (mid_write < kKilled / 10) {
     GTEST_SKIP() << "only " << mid_write << " of " << kKilled

@@ -27,8 +27,6 @@
 namespace vorn::testing {
 namespace {
 
-const std::string kRoot = kCard;
-
 class ReliabilityTest : public VornTest {
  protected:
   // Runs vorn on (path, title, "author", "tag") for every title at once;
@@ -58,7 +56,7 @@ TEST_F(ReliabilityTest, ThirtyTwoRunsAtOnceOnANewCardAllStoreTheirEntries) {
     std::vector<std::string> paths;
     std::vector<std::string> titles;
     for (int i = 0; i < kRuns; ++i) {
-      paths.push_back(kRoot + "/book-" + std::to_string(i));
+      paths.push_back(kCard + "/book-" + std::to_string(i));
       titles.push_back("title " + std::to_string(round) + "/" +
                        std::to_string(i));
       write_file(paths.back(), std::string(static_cast<std::size_t>(i), 'x'));
@@ -71,7 +69,7 @@ TEST_F(ReliabilityTest, ThirtyTwoRunsAtOnceOnANewCardAllStoreTheirEntries) {
       EXPECT_EQ(results[i].status, 0);
       EXPECT_EQ(results[i].out, progress(paths[i], titles[i], "author", "tag"));
       EXPECT_EQ(results[i].err, "");
-      EXPECT_EQ(stored_entry(kRoot, kRoot, paths[i].substr(kRoot.size() + 1)),
+      EXPECT_EQ(stored_entry(kCard, kCard, paths[i].substr(kCard.size() + 1)),
                 (Entry{i, 5000 + i, titles[i], "author", "tag"}));
     }
     EXPECT_EQ(count_entries(kDatabaseFile), kRuns);
@@ -83,7 +81,7 @@ TEST_F(ReliabilityTest, ThirtyTwoRunsAtOnceOnANewCardAllStoreTheirEntries) {
 TEST_F(ReliabilityTest, EightRunsAtOnceOnOneNewFileLeaveOneEntry) {
   constexpr int kRounds = 10;
   constexpr int kRuns = 8;
-  const std::string path = kRoot + "/shared";
+  const std::string path = kCard + "/shared";
   write_file(path, "x");
   for (int round = 0; round < kRounds; ++round) {
     std::filesystem::remove(kDatabaseFile);
@@ -102,7 +100,7 @@ TEST_F(ReliabilityTest, EightRunsAtOnceOnOneNewFileLeaveOneEntry) {
       if (results[i].status == 0) succeeded.push_back(titles[i]);
     }
     EXPECT_EQ(count_entries(kDatabaseFile), 1);
-    const auto entry = read_entry(kRoot, kRoot, "shared");
+    const auto entry = read_entry(kCard, kCard, "shared");
     ASSERT_TRUE(entry);
     EXPECT_NE(std::find(succeeded.begin(), succeeded.end(), entry->title),
               succeeded.end())
@@ -111,51 +109,55 @@ TEST_F(ReliabilityTest, EightRunsAtOnceOnOneNewFileLeaveOneEntry) {
 }
 
 TEST_F(ReliabilityTest, AFullCardRefusesTheAddAndKeepsEverything) {
-  ASSERT_EQ(mount("full-card", kCard, "tmpfs", 0, "size=256k"), 0);
+  ASSERT_EQ(mount("full-card", kCard.c_str(), "tmpfs", 0, "size=256k"), 0);
   for (int i = 0; i < 5; ++i) {
-    write_file(kRoot + "/" + std::to_string(i), "x");
-    ASSERT_EQ(vorn({kRoot + "/" + std::to_string(i), "t", "a", "g"}).status, 0);
+    write_file(kCard + "/" + std::to_string(i), "x");
+    ASSERT_EQ(vorn({kCard + "/" + std::to_string(i), "t", "a", "g"}).status, 0);
   }
-  write_file(kRoot + "/new", "new");
-  fill_up(kRoot);
-  const auto run = vorn({kRoot + "/new", "t", "a", "g"});
+  write_file(kCard + "/new", "new");
+  fill_up(kCard);
+  const auto run = vorn({kCard + "/new", "t", "a", "g"});
   EXPECT_EQ(run.status, ZEROVORA_ERROR_FULL);
-  EXPECT_EQ(run.out, progress(kRoot + "/new", "t", "a", "g"));
+  EXPECT_EQ(run.out, progress(kCard + "/new", "t", "a", "g"));
   EXPECT_EQ(integrity_check(kDatabaseFile), "ok");
   EXPECT_EQ(count_entries(kDatabaseFile), 5);
   for (int i = 0; i < 5; ++i) {
-    EXPECT_TRUE(read_entry(kRoot, kRoot, std::to_string(i)));
+    EXPECT_TRUE(read_entry(kCard, kCard, std::to_string(i)));
   }
-  ASSERT_EQ(unlink((kRoot + "/filler").c_str()), 0);
-  EXPECT_EQ(vorn({kRoot + "/new", "t", "a", "g"}).status, 0);
+  ASSERT_EQ(unlink((kCard + "/filler").c_str()), 0);
+  EXPECT_EQ(vorn({kCard + "/new", "t", "a", "g"}).status, 0);
   EXPECT_EQ(count_entries(kDatabaseFile), 6);
 }
 
 TEST_F(ReliabilityTest, AReadOnlyCardRefusesWritesAndKeepsItsBytes) {
-  write_file(kRoot + "/known", "x");
-  write_file(kRoot + "/new", "x");
+  write_file(kCard + "/known", "x");
+  write_file(kCard + "/new", "x");
   // Without a database there is none to open, and none can be made.
-  ASSERT_EQ(mount(nullptr, kCard, nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
-  EXPECT_EQ(vorn({kRoot + "/new", "t", "a", "g"}).status, 255);
-  ASSERT_EQ(mount(nullptr, kCard, nullptr, MS_REMOUNT, nullptr), 0);
+  ASSERT_EQ(
+      mount(nullptr, kCard.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr),
+      0);
+  EXPECT_EQ(vorn({kCard + "/new", "t", "a", "g"}).status, 255);
+  ASSERT_EQ(mount(nullptr, kCard.c_str(), nullptr, MS_REMOUNT, nullptr), 0);
   EXPECT_FALSE(exists(kDatabaseFile));
-  ASSERT_EQ(vorn({kRoot + "/known", "t", "a", "g"}).status, 0);
+  ASSERT_EQ(vorn({kCard + "/known", "t", "a", "g"}).status, 0);
   const std::string before = read_file(kDatabaseFile);
-  ASSERT_EQ(mount(nullptr, kCard, nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
-  auto run = vorn({kRoot + "/new", "t", "a", "g"});
+  ASSERT_EQ(
+      mount(nullptr, kCard.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr),
+      0);
+  auto run = vorn({kCard + "/new", "t", "a", "g"});
   EXPECT_EQ(run.status, ZEROVORA_ERROR_READ_ONLY);
-  EXPECT_EQ(run.out, progress(kRoot + "/new", "t", "a", "g"));
+  EXPECT_EQ(run.out, progress(kCard + "/new", "t", "a", "g"));
   EXPECT_EQ(run.err, "");
-  EXPECT_EQ(vorn({kRoot + "/known", "T", "A", "G"}).status,
+  EXPECT_EQ(vorn({kCard + "/known", "T", "A", "G"}).status,
             ZEROVORA_ERROR_READ_ONLY);
   EXPECT_TRUE(read_file(kDatabaseFile) == before) << "the file changed";
-  EXPECT_EQ(stored_entry(kRoot, kRoot, "known").title, "t");
+  EXPECT_EQ(stored_entry(kCard, kCard, "known").title, "t");
 }
 
 // An entry holding a value longer than the library reads can't be looked
 // up: the run ends with 4, and the entry and the whole file stay as they are.
 TEST_F(ReliabilityTest, AnEntryTooLongToReadIsLeftAlone) {
-  const std::string path = kRoot + "/big";
+  const std::string path = kCard + "/big";
   write_file(path, "x");
   ASSERT_EQ(vorn({path, "t", "a", "g"}).status, 0);
   run_sql(kDatabaseFile, "UPDATE files SET tag = cast(zeroblob(" +
@@ -186,33 +188,33 @@ TEST_F(ReliabilityTest, HostileValuesAreStoredAndPrintedVerbatim) {
   for (std::size_t i = 0; i < values.size(); ++i) {
     SCOPED_TRACE("value " + std::to_string(i));
     const std::string name = std::string("%s v").append(std::to_string(i));
-    const std::string path = kRoot + "/" + name;
+    const std::string path = kCard + "/" + name;
     write_file(path, "x");
     set_mtime(path, 1000 + static_cast<time_t>(i));
     const auto run = vorn({path, values[i], values[i], values[i]});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, progress(path, values[i], values[i], values[i]));
-    EXPECT_EQ(stored_entry(kRoot, kRoot, name),
+    EXPECT_EQ(stored_entry(kCard, kCard, name),
               (Entry{1, 1000 + static_cast<std::int64_t>(i), values[i],
                      values[i], values[i]}));
   }
 }
 
 TEST_F(ReliabilityTest, EveryKindOfPathHasADefinedOutcome) {
-  const std::string spaced = kRoot + "/with spaces\nand a newline";
+  const std::string spaced = kCard + "/with spaces\nand a newline";
   write_file(spaced, "12");
-  ASSERT_EQ(mkdir((kRoot + "/folder").c_str(), 0755), 0);
-  write_file(kRoot + "/target", "12345");
-  ASSERT_EQ(symlink("target", (kRoot + "/link").c_str()), 0);
-  ASSERT_EQ(symlink("nowhere", (kRoot + "/dangling").c_str()), 0);
-  ASSERT_EQ(mkfifo((kRoot + "/fifo").c_str(), 0644), 0);
+  ASSERT_EQ(mkdir((kCard + "/folder").c_str(), 0755), 0);
+  write_file(kCard + "/target", "12345");
+  ASSERT_EQ(symlink("target", (kCard + "/link").c_str()), 0);
+  ASSERT_EQ(symlink("nowhere", (kCard + "/dangling").c_str()), 0);
+  ASSERT_EQ(mkfifo((kCard + "/fifo").c_str(), 0644), 0);
   // After January 2038, which a 32-bit time_t can't hold; set by the host's
   // touch, since a test built for such a target can't set it either.
   constexpr std::int64_t k2039 = 2191000000;
-  write_file(kRoot + "/from-2039", "2039");
+  write_file(kCard + "/from-2039", "2039");
   ASSERT_EQ(run_process({"touch", "-m", "-d",
                          std::string("@").append(std::to_string(k2039)),
-                         kRoot + "/from-2039"},
+                         kCard + "/from-2039"},
                         {"PATH=/usr/bin:/bin"})
                 .status,
             0);
@@ -223,12 +225,12 @@ TEST_F(ReliabilityTest, EveryKindOfPathHasADefinedOutcome) {
     std::int64_t mtime = -1;  // -1: as the test's own stat gives it
   };
   for (const auto &c : std::vector<Case>{{spaced, 0},
-                                         {kRoot + "/folder", 0},
-                                         {kRoot + "/link", 0},
-                                         {kRoot + "/fifo", 0},
+                                         {kCard + "/folder", 0},
+                                         {kCard + "/link", 0},
+                                         {kCard + "/fifo", 0},
                                          {"/dev/zero", 0},
-                                         {kRoot + "/from-2039", 0, k2039},
-                                         {kRoot + "/dangling", 66}}) {
+                                         {kCard + "/from-2039", 0, k2039},
+                                         {kCard + "/dangling", 66}}) {
     SCOPED_TRACE(c.path);
     const auto run =
         vorn({c.path, "t", "a", "g"}, true, std::chrono::seconds(10));
@@ -238,7 +240,7 @@ TEST_F(ReliabilityTest, EveryKindOfPathHasADefinedOutcome) {
     const bool readable = stat(c.path.c_str(), &st) == 0;
     const std::string directory = std::filesystem::path(c.path).parent_path();
     const std::string name = std::filesystem::path(c.path).filename();
-    const auto entry = read_entry(kRoot, directory, name);
+    const auto entry = read_entry(kCard, directory, name);
     if (readable) {
       ASSERT_TRUE(entry);
       EXPECT_EQ(entry->size, st.st_size);
@@ -248,7 +250,7 @@ TEST_F(ReliabilityTest, EveryKindOfPathHasADefinedOutcome) {
       EXPECT_EQ(run.err, "vorn: " + c.path + ": No such file or directory\n");
     }
   }
-  EXPECT_EQ(stored_entry(kRoot, kRoot, "link").size, 5);
+  EXPECT_EQ(stored_entry(kCard, kCard, "link").size, 5);
 }
 
 }  // namespace

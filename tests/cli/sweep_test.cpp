@@ -19,8 +19,6 @@
 namespace vorn::testing {
 namespace {
 
-const std::string kRoot = kCard;
-
 using SweepTest = VornTest;
 
 // Every occurrence of every file system call that a run makes on the card
@@ -47,9 +45,9 @@ TEST_F(SweepTest, EveryKillAndFailurePointLeavesASoundCard) {
     std::vector<std::string> names;
     for (int i = 0; i < kind.stored; ++i) {
       names.push_back(std::string("e").append(std::to_string(i)));
-      write_file(kRoot + "/" + names.back(), "x");
-      set_mtime(kRoot + "/" + names.back(), 0);
-      ASSERT_EQ(vorn({kRoot + "/" + names.back(), "t", "a", "g"}).status, 0);
+      write_file(kCard + "/" + names.back(), "x");
+      set_mtime(kCard + "/" + names.back(), 0);
+      ASSERT_EQ(vorn({kCard + "/" + names.back(), "t", "a", "g"}).status, 0);
     }
     const bool had_database = exists(kDatabaseFile);
     const std::string snapshot = had_database ? read_file(kDatabaseFile) : "";
@@ -59,13 +57,13 @@ TEST_F(SweepTest, EveryKillAndFailurePointLeavesASoundCard) {
       if (had_database) write_file(kDatabaseFile, snapshot);
     };
     const std::string target = kind.change ? names[0] : "new";
-    write_file(kRoot + "/new", "x");
-    set_mtime(kRoot + "/new", 0);
-    write_file(kRoot + "/next", "x");
-    const std::vector<std::string> args = {kRoot + "/" + target, "T", "A", "G"};
+    write_file(kCard + "/new", "x");
+    set_mtime(kCard + "/new", 0);
+    write_file(kCard + "/next", "x");
+    const std::vector<std::string> args = {kCard + "/" + target, "T", "A", "G"};
     const CardCalls calls =
         trace_card_calls(command(args), traced_environment());
-    for (const std::string &path : {kJournal, kDatabaseFile, kRoot}) {
+    for (const std::string &path : {kJournal, kDatabaseFile, kCard}) {
       EXPECT_TRUE(calls.synced.count(path))
           << kind.name << ": " << path << " was not synced before the end";
     }
@@ -75,7 +73,7 @@ TEST_F(SweepTest, EveryKillAndFailurePointLeavesASoundCard) {
     const auto last_unlink =
         std::find(events.rbegin(), events.rend(), "unlink " + kJournal);
     EXPECT_TRUE(last_unlink != events.rend() &&
-                std::find(events.rbegin(), last_unlink, "sync " + kRoot) !=
+                std::find(events.rbegin(), last_unlink, "sync " + kCard) !=
                     last_unlink)
         << kind.name << ": the folder was not synced after the journal went";
     std::vector<std::string> stored_on_failure;
@@ -93,14 +91,14 @@ TEST_F(SweepTest, EveryKillAndFailurePointLeavesASoundCard) {
           const bool killed = action == "signal=KILL";
           EXPECT_TRUE(!killed || run.signal == SIGKILL) << "not reached";
           // The next run comes first: it meets what this one left.
-          EXPECT_EQ(vorn({kRoot + "/next", "t", "a", "g"}).status, 0)
+          EXPECT_EQ(vorn({kCard + "/next", "t", "a", "g"}).status, 0)
               << run.out << run.err;
           EXPECT_EQ(integrity_check(kDatabaseFile), "ok");
           for (const auto &name : names) {
-            EXPECT_TRUE(name == target || read_entry(kRoot, kRoot, name) == old)
+            EXPECT_TRUE(name == target || read_entry(kCard, kCard, name) == old)
                 << name << " was lost or changed";
           }
-          const auto entry = read_entry(kRoot, kRoot, target);
+          const auto entry = read_entry(kCard, kCard, target);
           const bool is_new = entry == Entry{1, 0, "T", "A", "G"};
           const bool is_old = kind.change ? entry == old : !entry;
           EXPECT_TRUE(is_new || is_old) << "a torn entry";

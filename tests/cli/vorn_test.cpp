@@ -22,10 +22,8 @@
 namespace vorn::testing {
 namespace {
 
-const std::string kRoot = kCard;
-
 TEST_F(VornTest, AddsThenChangesAFile) {
-  const std::string path = kRoot + "/book.epub";
+  const std::string path = kCard + "/book.epub";
   write_file(path, "0123456789");
   auto run = vorn({path, "Title", "Author", "tag"});
   EXPECT_EQ(run.status, 0);
@@ -33,7 +31,7 @@ TEST_F(VornTest, AddsThenChangesAFile) {
   EXPECT_EQ(run.err, "");
   struct stat st {};
   ASSERT_EQ(stat(path.c_str(), &st), 0);
-  EXPECT_EQ(read_entry(kRoot, kRoot, "book.epub"),
+  EXPECT_EQ(read_entry(kCard, kCard, "book.epub"),
             (Entry{10, st.st_mtime, "Title", "Author", "tag"}));
 
   write_file(path, "changed, and longer");
@@ -41,7 +39,7 @@ TEST_F(VornTest, AddsThenChangesAFile) {
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, progress(path, "New title", "", "other"));
   EXPECT_EQ(run.err, "");
-  EXPECT_EQ(read_entry(kRoot, kRoot, "book.epub"),
+  EXPECT_EQ(read_entry(kCard, kCard, "book.epub"),
             (Entry{10, st.st_mtime, "New title", "", "other"}));
 }
 
@@ -57,9 +55,9 @@ TEST_F(VornTest, AnyCountButFourValuesIsAUsageError) {
 }
 
 TEST_F(VornTest, OnlyLeadingToolkitOptionsReachTheToolkit) {
-  const std::string path = kRoot + "/f";
+  const std::string path = kCard + "/f";
   write_file(path, "");
-  const std::string module = "--gtk-module=" + kRoot + "/no-such-module.so";
+  const std::string module = "--gtk-module=" + kCard + "/no-such-module.so";
   struct Case {
     std::vector<std::string> args;
     std::string title;  // stored; empty for the usage message
@@ -84,12 +82,12 @@ TEST_F(VornTest, OnlyLeadingToolkitOptionsReachTheToolkit) {
     EXPECT_EQ(run.out, progress(path, c.title, "a", "g"));
     // A module that the toolkit tried to load would be reported here.
     EXPECT_EQ(run.err, "");
-    EXPECT_EQ(stored_entry(kRoot, kRoot, "f").title, c.title);
+    EXPECT_EQ(stored_entry(kCard, kCard, "f").title, c.title);
   }
 }
 
 TEST_F(VornTest, NamesOfNoFileEntryAreRefusedAndChangeNothing) {
-  const std::string folder = kRoot + "/books";
+  const std::string folder = kCard + "/books";
   ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
   write_file(folder + "/books", "inner");
   ASSERT_EQ(vorn({folder + "/books", "t", "a", "g"}).status, 0);
@@ -110,7 +108,7 @@ TEST_F(VornTest, NamesOfNoFileEntryAreRefusedAndChangeNothing) {
 
 TEST_F(VornTest, WithoutTheMediaRootItFailsAfterTheProgressLine) {
   take_card_out();
-  ASSERT_EQ(rmdir(kCard), 0);
+  ASSERT_EQ(rmdir(kCard.c_str()), 0);
   const auto run = vorn({"/media/f", "t", "a", "g"});
   EXPECT_EQ(run.status, 255);
   EXPECT_EQ(run.out, progress("/media/f", "t", "a", "g") + kOpenFailure);
@@ -121,7 +119,7 @@ TEST_F(VornTest, WithoutTheMediaRootItFailsAfterTheProgressLine) {
 // A caller watching the pipe sees the progress line while the run still
 // waits for the database, which another process keeps locked.
 TEST_F(VornTest, TheProgressLineIsOutWhileTheRunWaitsForTheDatabase) {
-  const std::string path = kRoot + "/f";
+  const std::string path = kCard + "/f";
   write_file(path, "x");
   ASSERT_EQ(vorn({path, "t", "a", "g"}).status, 0);
   auto lock = std::make_unique<HeldLock>(kDatabaseFile, "BEGIN EXCLUSIVE");
@@ -139,7 +137,7 @@ TEST_F(VornTest, TheProgressLineIsOutWhileTheRunWaitsForTheDatabase) {
   lock.reset();
   const auto run = finish_process(child, in_seconds(60));
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(stored_entry(kRoot, kRoot, "f").title, "T");
+  EXPECT_EQ(stored_entry(kCard, kCard, "f").title, "T");
 }
 
 TEST_F(VornTest, WithNoCardMountedNothingIsWritten) {
@@ -161,15 +159,15 @@ TEST_F(VornTest, AMissingFileIsReportedAndNotAdded) {
 TEST_F(VornTest, ACorruptDatabaseIsRefusedUntouched) {
   const std::string junk(4096, '\x5a');
   write_file(kDatabaseFile, junk);
-  write_file(kRoot + "/f", "");
-  const auto run = vorn({kRoot + "/f", "t", "a", "g"});
+  write_file(kCard + "/f", "");
+  const auto run = vorn({kCard + "/f", "t", "a", "g"});
   EXPECT_EQ(run.status, 255);
-  EXPECT_EQ(run.out, progress(kRoot + "/f", "t", "a", "g") + kOpenFailure);
+  EXPECT_EQ(run.out, progress(kCard + "/f", "t", "a", "g") + kOpenFailure);
   EXPECT_TRUE(read_file(kDatabaseFile) == junk) << "the file changed";
 }
 
 TEST_F(VornTest, WithoutADisplayTheToolkitEndsTheRun) {
-  const std::string path = kRoot + "/f";
+  const std::string path = kCard + "/f";
   write_file(path, "");
   ASSERT_EQ(vorn({path, "t", "a", "g"}).status, 0);
   const std::string before = read_file(kDatabaseFile);
@@ -178,13 +176,13 @@ TEST_F(VornTest, WithoutADisplayTheToolkitEndsTheRun) {
   EXPECT_EQ(run.out, "");
   EXPECT_NE(run.err, "");
   EXPECT_TRUE(read_file(kDatabaseFile) == before) << "the file changed";
-  EXPECT_EQ(stored_entry(kRoot, kRoot, "f").title, "t");
+  EXPECT_EQ(stored_entry(kCard, kCard, "f").title, "t");
 }
 
 TEST_F(VornTest, StandardStreamsReachNothingElse) {
-  const std::string path = kRoot + "/f";
+  const std::string path = kCard + "/f";
   write_file(path, "x");
-  const std::string log = kRoot + "/writes";
+  const std::string log = kCard + "/writes";
   struct Case {
     std::string redirect;
     std::vector<std::string> args;
@@ -224,7 +222,7 @@ TEST_F(VornTest, StandardStreamsReachNothingElse) {
     EXPECT_EQ(run.status, c.status);
     EXPECT_EQ(run.err, c.err);
     if (c.status == 0) {
-      EXPECT_EQ(stored_entry(kRoot, kRoot, "f").title, c.args[1]);
+      EXPECT_EQ(stored_entry(kCard, kCard, "f").title, c.args[1]);
     }
     if (argv[0] == "strace") {
       EXPECT_NE(read_file(log).find(c.written), std::string::npos)

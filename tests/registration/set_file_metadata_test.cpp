@@ -19,8 +19,6 @@
 namespace vorn::testing {
 namespace {
 
-const std::string kRoot = kCard;
-
 class RegistrationTest : public PrivateCardTest {
  protected:
   // Runs set_file_metadata, keeping what it wrote to each stream.
@@ -38,7 +36,7 @@ class RegistrationTest : public PrivateCardTest {
   // Makes a file on the card with `bytes` and a modification time.
   std::string make_file(const std::string &name, const std::string &bytes,
                         time_t mtime) {
-    const std::string path = kRoot + "/" + name;
+    const std::string path = kCard + "/" + name;
     write_file(path, bytes);
     set_mtime(path, mtime);
     return path;
@@ -53,7 +51,7 @@ TEST_F(RegistrationTest, AddsANewFileWithItsSizeAndTime) {
   EXPECT_EQ(run(path, "Title", "Author", "tag"), 0);
   EXPECT_EQ(out_, "");
   EXPECT_EQ(err_, "");
-  EXPECT_EQ(read_entry(kRoot, kRoot, "book.epub"),
+  EXPECT_EQ(read_entry(kCard, kCard, "book.epub"),
             (Entry{5, 1000000000, "Title", "Author", "tag"}));
 }
 
@@ -63,14 +61,14 @@ TEST_F(RegistrationTest, AKnownFileKeepsItsSizeAndTimeAndTakesNewValues) {
   make_file("book.epub", "a longer body", 1200000000);
   EXPECT_EQ(run(path, "", "Other", ""), 0);
   EXPECT_EQ(out_ + err_, "");
-  EXPECT_EQ(read_entry(kRoot, kRoot, "book.epub"),
+  EXPECT_EQ(read_entry(kCard, kCard, "book.epub"),
             (Entry{5, 1000000000, "", "Other", ""}));
   EXPECT_EQ(count_entries(kDatabaseFile), 1);
 }
 
 TEST_F(RegistrationTest, WithoutTheMediaRootNothingHappens) {
   take_card_out();
-  ASSERT_EQ(rmdir(kCard), 0);
+  ASSERT_EQ(rmdir(kCard.c_str()), 0);
   EXPECT_EQ(run("/media/x", "t", "a", "g"), kResultDatabaseUnavailable);
   EXPECT_EQ(out_, "failed to open globaldb.");
   EXPECT_EQ(err_, "");
@@ -89,9 +87,9 @@ TEST_F(RegistrationTest, ADatabaseFileThatIsNotOursIsRefusedUntouched) {
 }
 
 TEST_F(RegistrationTest, AFileWhoseStatusCantBeReadIsNotAdded) {
-  EXPECT_EQ(run(kRoot + "/missing", "t", "a", "g"), kResultFileUnreadable);
+  EXPECT_EQ(run(kCard + "/missing", "t", "a", "g"), kResultFileUnreadable);
   EXPECT_EQ(out_, "");
-  EXPECT_EQ(err_, "vorn: " + kRoot + "/missing: No such file or directory\n");
+  EXPECT_EQ(err_, "vorn: " + kCard + "/missing: No such file or directory\n");
   EXPECT_EQ(count_entries(kDatabaseFile), 0);
 }
 
@@ -101,21 +99,21 @@ TEST_F(RegistrationTest, AKnownFileIsChangedEvenWhenItIsGone) {
   ASSERT_EQ(unlink(path.c_str()), 0);
   EXPECT_EQ(run(path, "T", "A", "G"), 0);
   EXPECT_EQ(err_, "");
-  EXPECT_EQ(read_entry(kRoot, kRoot, "gone"), (Entry{3, 7, "T", "A", "G"}));
+  EXPECT_EQ(read_entry(kCard, kCard, "gone"), (Entry{3, 7, "T", "A", "G"}));
 }
 
 TEST_F(RegistrationTest, ABareNameIsEnteredUnderDot) {
   make_file("bare.txt", "1234", 42);
-  ASSERT_EQ(chdir(kCard), 0);
+  ASSERT_EQ(chdir(kCard.c_str()), 0);
   EXPECT_EQ(run("bare.txt", "t", "a", "g"), 0);
-  EXPECT_EQ(read_entry(kRoot, ".", "bare.txt"), (Entry{4, 42, "t", "a", "g"}));
+  EXPECT_EQ(read_entry(kCard, ".", "bare.txt"), (Entry{4, 42, "t", "a", "g"}));
 }
 
 TEST_F(RegistrationTest, AFileDirectlyUnderTheRootHasTheRootAsDirectory) {
   // /media is the private card's own mount, so its time is ours to set.
   set_mtime("/media", 123456);
   EXPECT_EQ(run("/media", "t", "a", "g"), 0);
-  const auto entry = read_entry(kRoot, "/", "media");
+  const auto entry = read_entry(kCard, "/", "media");
   ASSERT_TRUE(entry);
   EXPECT_EQ(entry->mtime, 123456);
 }
@@ -123,23 +121,23 @@ TEST_F(RegistrationTest, AFileDirectlyUnderTheRootHasTheRootAsDirectory) {
 TEST_F(RegistrationTest, AbsoluteAndRelativeNamesGiveTwoEntries) {
   make_file("a.txt", "1", 1);
   // The card's folder named from its parent.
-  const std::string parent = std::filesystem::path(kRoot).parent_path();
-  const std::string folder = std::filesystem::path(kRoot).filename();
+  const std::string parent = std::filesystem::path(kCard).parent_path();
+  const std::string folder = std::filesystem::path(kCard).filename();
   ASSERT_EQ(chdir(parent.c_str()), 0);
   EXPECT_EQ(run(folder + "/a.txt", "relative", "a", "g"), 0);
-  EXPECT_EQ(run(kRoot + "/a.txt", "absolute", "a", "g"), 0);
-  EXPECT_EQ(stored_entry(kRoot, folder, "a.txt").title, "relative");
-  EXPECT_EQ(stored_entry(kRoot, kRoot, "a.txt").title, "absolute");
+  EXPECT_EQ(run(kCard + "/a.txt", "absolute", "a", "g"), 0);
+  EXPECT_EQ(stored_entry(kCard, folder, "a.txt").title, "relative");
+  EXPECT_EQ(stored_entry(kCard, kCard, "a.txt").title, "absolute");
   EXPECT_EQ(count_entries(kDatabaseFile), 2);
 }
 
 TEST_F(RegistrationTest, AFifoIsNeverOpened) {
-  const std::string path = kRoot + "/pipe";
+  const std::string path = kCard + "/pipe";
   ASSERT_EQ(mkfifo(path.c_str(), 0644), 0);
   set_mtime(path, 99);
   // Opening the FIFO would block here for good.
   EXPECT_EQ(run(path, "t", "a", "g"), 0);
-  EXPECT_EQ(read_entry(kRoot, kRoot, "pipe"), (Entry{0, 99, "t", "a", "g"}));
+  EXPECT_EQ(read_entry(kCard, kCard, "pipe"), (Entry{0, 99, "t", "a", "g"}));
 }
 
 TEST_F(RegistrationTest, ValuesAreStoredVerbatim) {
@@ -148,7 +146,7 @@ TEST_F(RegistrationTest, ValuesAreStoredVerbatim) {
   const std::string author = "x'); DROP TABLE files; --";
   const std::string tag = "line\nbreak \xc3\xa9 \xff\xfe";
   EXPECT_EQ(run(path, title, author, tag), 0);
-  EXPECT_EQ(read_entry(kRoot, kRoot, "odd 'name'\n\xff.txt"),
+  EXPECT_EQ(read_entry(kCard, kCard, "odd 'name'\n\xff.txt"),
             (Entry{0, 5, title, author, tag}));
 }
 
@@ -157,11 +155,13 @@ TEST_F(RegistrationTest, FailuresOfTheAddAndTheChangeAreTheResult) {
   const std::string fresh = make_file("fresh", "1", 1);
   ASSERT_EQ(run(known, "t", "a", "g"), 0);
   const std::string before = read_file(kDatabaseFile);
-  ASSERT_EQ(mount(nullptr, kCard, nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
+  ASSERT_EQ(
+      mount(nullptr, kCard.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr),
+      0);
   EXPECT_EQ(run(fresh, "t", "a", "g"), ZEROVORA_ERROR_READ_ONLY);
   EXPECT_EQ(run(known, "T", "A", "G"), ZEROVORA_ERROR_READ_ONLY);
   EXPECT_TRUE(read_file(kDatabaseFile) == before) << "the file changed";
-  EXPECT_EQ(read_entry(kRoot, kRoot, "known"), (Entry{1, 1, "t", "a", "g"}));
+  EXPECT_EQ(read_entry(kCard, kCard, "known"), (Entry{1, 1, "t", "a", "g"}));
 }
 
 }  // namespace

@@ -14,14 +14,14 @@ namespace {
 
 TEST_F(StandInTest, OpenRefusesWhatIsNotADatabaseDirectory) {
   EXPECT_EQ(zerovora_global_open(nullptr, 0), nullptr);
-  EXPECT_EQ(zerovora_global_open(dir_.c_str(), 1), nullptr);
-  const std::string missing = dir_ + "/missing";
+  EXPECT_EQ(zerovora_global_open(kCard.c_str(), 1), nullptr);
+  const std::string missing = kCard + "/missing";
   EXPECT_EQ(zerovora_global_open(missing.c_str(), 0), nullptr);
   EXPECT_FALSE(exists(missing));
-  write_file(dir_ + "/plain", "x");
-  EXPECT_EQ(zerovora_global_open((dir_ + "/plain").c_str(), 0), nullptr);
+  write_file(kCard + "/plain", "x");
+  EXPECT_EQ(zerovora_global_open((kCard + "/plain").c_str(), 0), nullptr);
   // A folder where no card is mounted.
-  const std::string unmounted = dir_ + "/unmounted";
+  const std::string unmounted = kCard + "/unmounted";
   ASSERT_EQ(mkdir(unmounted.c_str(), 0755), 0);
   EXPECT_EQ(zerovora_global_open(unmounted.c_str(), 0), nullptr);
   EXPECT_TRUE(std::filesystem::is_empty(unmounted));

@@ -38,7 +38,7 @@ void expect_only_first_runs(const zerovora::CardVfs &vfs,
 
 TEST_F(StandInTest, TheCardsVfsReachesTheDatabaseAndItsJournalAlone) {
   add_sample();
-  write_file(dir_ + "/book.epub", "book");
+  write_file(kCard + "/book.epub", "book");
   const auto vfs = zerovora::CardVfs::make(file_);
   ASSERT_TRUE(vfs);
   sqlite3_vfs *card_vfs = sqlite3_vfs_find(vfs->name());
@@ -52,7 +52,7 @@ TEST_F(StandInTest, TheCardsVfsReachesTheDatabaseAndItsJournalAlone) {
              "TEMP TABLE t AS WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL "
              "SELECT i + 1 FROM c WHERE i < 100) SELECT randomblob(5000) FROM "
              "c"});
-  EXPECT_NE(card_vfs->xDelete(card_vfs, (dir_ + "/book.epub").c_str(), 0),
+  EXPECT_NE(card_vfs->xDelete(card_vfs, (kCard + "/book.epub").c_str(), 0),
             SQLITE_OK);
   EXPECT_EQ(changes(before, tree_of(kMedia)), "changed " + file_ + "\n");
 

@@ -55,7 +55,7 @@ TEST_F(StandInTest, CreatesItsFileOnFirstOpenAndKeepsEntries) {
   ASSERT_FALSE(exists(file_));
   add_sample();
   ASSERT_TRUE(exists(file_));
-  EXPECT_EQ(read_entry(dir_, "/d", "f"), kSample);
+  EXPECT_EQ(read_entry(kCard, "/d", "f"), kSample);
   EXPECT_EQ(count_entries(file_), 1);
 }
 
@@ -170,7 +170,7 @@ TEST_F(StandInTest, OpenRefusesFilesThatAreNotItsOwnAndLeavesThemAlone) {
 
   // A second link to our file, and a journal that is a link or a folder.
   write_file(file_, ours);
-  const std::string other_name = dir_ + "/other-name";
+  const std::string other_name = kCard + "/other-name";
   ASSERT_EQ(link(file_.c_str(), other_name.c_str()), 0);
   expect_refused();
   std::filesystem::remove(other_name);
@@ -186,12 +186,12 @@ TEST_F(StandInTest, OpenRefusesFilesThatAreNotItsOwnAndLeavesThemAlone) {
 // side files that the library never writes are refused, and neither they
 // nor what they name change.
 TEST_F(StandInTest, OpenRefusesSideFilesThatItNeverWritesAndTouchesNothing) {
-  const std::string book = dir_ + "/book.epub";
+  const std::string book = kCard + "/book.epub";
   const std::string off_card = std::string(kMedia) + "/elsewhere";
   const std::string wal = file_ + "-wal";
   const std::string shm = file_ + "-shm";
   const std::string copy = off_card + "/copy.db";
-  const std::string fifo = dir_ + "/fifo";
+  const std::string fifo = kCard + "/fifo";
   const std::pair<const char *, std::function<void()>> cards[] = {
       {"-wal linked to a book", [&] { link(book.c_str(), wal.c_str()); }},
       {"junk -wal, -shm linked to a book",
@@ -220,7 +220,7 @@ TEST_F(StandInTest, OpenRefusesSideFilesThatItNeverWritesAndTouchesNothing) {
   };
   for (const auto &[card, prepare] : cards) {
     SCOPED_TRACE(card);
-    for (const auto &folder : {dir_, off_card}) {
+    for (const auto &folder : {kCard, off_card}) {
       std::filesystem::create_directory(folder);
       for (const auto &entry : std::filesystem::directory_iterator(folder)) {
         std::filesystem::remove_all(entry.path());
@@ -235,8 +235,8 @@ TEST_F(StandInTest, OpenRefusesSideFilesThatItNeverWritesAndTouchesNothing) {
 }
 
 TEST_F(StandInTest, AFirstOpenThatCantWriteTheSchemaLeavesNoFile) {
-  ASSERT_EQ(mount("full-card", dir_.c_str(), "tmpfs", 0, "size=64k"), 0);
-  fill_up(dir_);
+  ASSERT_EQ(mount("full-card", kCard.c_str(), "tmpfs", 0, "size=64k"), 0);
+  fill_up(kCard);
   const Tree before = tree_of(kMedia);
   EXPECT_FALSE(open());
   EXPECT_EQ(changes(before, tree_of(kMedia)), "");
@@ -279,7 +279,7 @@ TEST_F(StandInTest, ProcessesCreatingTheDatabaseAtOnceAllSucceed) {
   });
   for (int i = 0; i < kProcesses; ++i) {
     EXPECT_EQ(statuses[i], 0) << "process " << i;
-    EXPECT_EQ(stored_entry(dir_, "/d", std::to_string(i)).title,
+    EXPECT_EQ(stored_entry(kCard, "/d", std::to_string(i)).title,
               std::to_string(i));
   }
   EXPECT_EQ(count_entries(file_), kProcesses);

@@ -114,7 +114,7 @@ TEST_F(StandInTest, AddRefusesAnExistingEntryAndKeepsIt) {
   EXPECT_EQ(zerovora_global_add_file(open().get(), "/d", "f", 99, 99, "New",
                                      "New", "new"),
             ZEROVORA_ERROR_EXISTS);
-  EXPECT_EQ(read_entry(dir_, "/d", "f"), kSample);
+  EXPECT_EQ(read_entry(kCard, "/d", "f"), kSample);
 }
 
 TEST_F(StandInTest, ChangeSetsOnlyTheNamedColumns) {
@@ -128,7 +128,7 @@ TEST_F(StandInTest, ChangeSetsOnlyTheNamedColumns) {
             ZEROVORA_ERROR_NOT_FOUND);
   Entry changed = kSample;
   changed.title = "Other";
-  EXPECT_EQ(read_entry(dir_, "/d", "f"), changed);
+  EXPECT_EQ(read_entry(kCard, "/d", "f"), changed);
   EXPECT_EQ(count_entries(file_), 1);
 }
 
@@ -156,7 +156,7 @@ TEST_F(StandInTest, ChangeRefusesBadTablesAndChangesNothing) {
         << ::testing::PrintToString(c.names)
         << (c.fill ? "" : " without values");
   }
-  EXPECT_EQ(read_entry(dir_, "/d", "f"), kSample);
+  EXPECT_EQ(read_entry(kCard, "/d", "f"), kSample);
 }
 
 TEST_F(StandInTest, StoresBytesVerbatim) {
@@ -165,7 +165,7 @@ TEST_F(StandInTest, StoresBytesVerbatim) {
   const char *h = hostile.c_str();
   ASSERT_EQ(zerovora_global_add_file(open().get(), h, h, -5, -6, h, "", h),
             ZEROVORA_OK);
-  EXPECT_EQ(read_entry(dir_, hostile, hostile),
+  EXPECT_EQ(read_entry(kCard, hostile, hostile),
             (Entry{-5, -6, hostile, "", hostile}));
 }
 
@@ -187,7 +187,7 @@ TEST_F(StandInTest, ProcessesAddingOneEntryAtOnceLeaveOneWinner) {
     }
   }
   ASSERT_NE(winner, -1);
-  EXPECT_EQ(stored_entry(dir_, "/d", "same").title, std::to_string(winner));
+  EXPECT_EQ(stored_entry(kCard, "/d", "same").title, std::to_string(winner));
   EXPECT_EQ(count_entries(file_), 2);
 }
 

@@ -62,7 +62,7 @@ TEST_F(StandInTest, NullArgumentsAndBadPositionsAreArgumentFailures) {
   EXPECT_EQ(metadata_table_get_text(nullptr, 0), nullptr);
   metadata_table_free_impl(nullptr);
   EXPECT_EQ(count_entries(file_), 1);
-  EXPECT_EQ(read_entry(dir_, "/d", "f"), kSample);
+  EXPECT_EQ(read_entry(kCard, "/d", "f"), kSample);
 }
 
 }  // namespace

@@ -19,7 +19,7 @@ namespace vorn::testing {
 class JournalWatch {
  public:
   JournalWatch() : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
-    inotify_add_watch(fd_, kCard, IN_CREATE | IN_DELETE);
+    inotify_add_watch(fd_, kCard.c_str(), IN_CREATE | IN_DELETE);
   }
   ~JournalWatch() { close(fd_); }
   JournalWatch(const JournalWatch &) = delete;
@@ -41,7 +41,7 @@ class JournalWatch {
         const auto *event =
             reinterpret_cast<const inotify_event *>(buffer + at);
         if ((event->mask & mask) != 0 && event->len > 0 &&
-            kJournal == std::string(kCard) + "/" + event->name) {
+            kJournal == kCard + "/" + event->name) {
           return true;
         }
         at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);

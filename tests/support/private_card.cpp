@@ -59,13 +59,15 @@ void PrivateCardTest::SetUp() {
       << "no private mount namespace, where the card would be mounted";
   ASSERT_EQ(mount("card", kMedia, "tmpfs", 0, "mode=0755,size=64m"), 0)
       << failure("mounting a tmpfs over /media");
-  ASSERT_EQ(mkdir(kCard, 0755), 0) << failure("creating the media root");
-  ASSERT_EQ(mount("card", kCard, "tmpfs", 0, "mode=0755,size=64m"), 0)
+  ASSERT_EQ(mkdir(kCard.c_str(), 0755), 0)
+      << failure("creating the media root");
+  ASSERT_EQ(mount("card", kCard.c_str(), "tmpfs", 0, "mode=0755,size=64m"), 0)
       << failure("mounting the card");
 }
 
 void PrivateCardTest::take_card_out() {
-  ASSERT_EQ(umount2(kCard, MNT_DETACH), 0) << failure("unmounting the card");
+  ASSERT_EQ(umount2(kCard.c_str(), MNT_DETACH), 0)
+      << failure("unmounting the card");
 }
 
 void mount_over_itself(const std::string &directory) {

@@ -19,9 +19,9 @@ namespace vorn::testing {
 inline constexpr const char *kMedia = "/media";
 // The media root, where the card is mounted, and the stand-in's database
 // file and journal on it, as the product names them.
-inline constexpr const char *kCard = kMediaRoot;
+inline const std::string kCard = kMediaRoot;
 inline const std::string kDatabaseFile =
-    std::string(kCard) + "/" + zerovora::kDatabaseFileName;
+    kCard + "/" + zerovora::kDatabaseFileName;
 inline const std::string kJournal = kDatabaseFile + "-journal";
 
 // Bind-mounts `directory` over itself, so that it is a mount point as a

@@ -51,7 +51,7 @@ class StandInTest : public PrivateCardTest {
  protected:
   // The card's database, opened; empty when the library refuses it.
   GlobalDatabase open() const {
-    return GlobalDatabase(zerovora_global_open(dir_.c_str(), 0));
+    return GlobalDatabase(zerovora_global_open(kCard.c_str(), 0));
   }
 
   // Adds ("/d", "f") with the values of kSample.
@@ -71,7 +71,6 @@ class StandInTest : public PrivateCardTest {
     EXPECT_EQ(changes(before, tree_of(kMedia)), "");
   }
 
-  const std::string dir_ = kCard;
   const std::string file_ = kDatabaseFile;
 };
 

@@ -1,22 +1,12 @@
 #include "vorn_fixture.h"
 
-#include <algorithm>
 #include <cstdlib>
 
 namespace vorn::testing {
 namespace {
 
-// The words of a list that CMake joined with '|'.
-std::vector<std::string> split(const std::string &joined) {
-  std::vector<std::string> words;
-  std::size_t start = 0;
-  while (start < joined.size()) {
-    const std::size_t end = std::min(joined.find('|', start), joined.size());
-    words.push_back(joined.substr(start, end - start));
-    start = end + 1;
-  }
-  return words;
-}
+// The emulator's command, empty for a native build.
+const std::vector<std::string> kEmulator = {VORN_EMULATOR};
 
 }  // namespace
 
@@ -35,11 +25,11 @@ void VornTest::SetUp() {
   display_ = display;
 }
 
-bool VornTest::emulated() { return !split(VORN_EMULATOR).empty(); }
+bool VornTest::emulated() { return !kEmulator.empty(); }
 
 std::vector<std::string> VornTest::command(
     const std::vector<std::string> &args) {
-  std::vector<std::string> argv = split(VORN_EMULATOR);
+  std::vector<std::string> argv = kEmulator;
   argv.push_back(VORN_BINARY);
   argv.insert(argv.end(), args.begin(), args.end());
   return argv;

@@ -5,16 +5,17 @@
 # what the toolkit keeps from its start-up (toolkit.supp) and the stand-in's
 # private C++ runtime's exception pool (standin.supp).
 #
-# Arguments: the vorn binary, "cross" for a cross build (valgrind does not
-# run under qemu-user: the test is skipped), or "native".
+# Arguments: the build folder, the vorn binary, and "cross" for a cross
+# build (valgrind does not run under qemu-user: the test is skipped) or
+# "native".
 set -euo pipefail
-vorn=$1 build_kind=$2
+build=$1 vorn=$2 build_kind=$3
 if [ "$build_kind" = cross ]; then
   echo "skipped: valgrind can't run a binary under qemu-user emulation"
   exit 77
 fi
 here=$(cd "$(dirname "$0")" && pwd)
-exec "$here/../../scripts/private-card.sh" env VORN="$vorn" SUPPRESSIONS="$here/toolkit.supp" \
+exec "$here/../../scripts/private-card.sh" "$build" env VORN="$vorn" SUPPRESSIONS="$here/toolkit.supp" \
   STANDIN_SUPPRESSIONS="$here/standin.supp" bash -euo pipefail -c '
   card=$VORN_CARD
   printf 12345 >"$card/book"
