@@ -8,6 +8,13 @@
 set -euo pipefail
 qemu=$1 root=$2 triplet=$3
 shift 3
+# A program under qemu-user has the emulator's threads, and a process with
+# threads can't enter a user namespace, which a test needs for its private
+# card when it is not run as root: an ordinary user's program runs in one of
+# its own from the start, as its root.
+if [ "$(id -u)" -ne 0 ]; then
+  exec unshare --map-root-user --mount "$0" "$qemu" "$root" "$triplet" "$@"
+fi
 if [ "${VORN_TARGET_RUNTIME:-sysroot}" = host ]; then
   exec "$qemu" "$@"
 fi

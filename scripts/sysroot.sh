@@ -77,17 +77,20 @@ if [ ! -e "$root/.complete" ]; then
     rm -rf "$partial" 2>/dev/null || unshare --map-auto --map-root-user rm -rf "$partial"
   }
   trap remove_partial EXIT
-  mmdebstrap --quiet --mode="$mode" --variant=extract --architectures="$arch" --include="$packages" \
-    "$codename" "$partial" "$mirror" >&2
   # Links that name absolute paths (libpthread.so, for one) would lead the
-  # linker to the build machine's own libraries: make them relative.
-  find "$partial" -type l -lname '/*' -print0 |
-    while IFS= read -r -d '' link; do
-      target=$(readlink "$link")
-      ln -sfn "$(realpath -m --relative-to="$(dirname "$link")" "$partial$target")" "$link"
-    done
-  chmod 755 "$partial"
-  touch "$partial/.complete"
+  # linker to the build machine's own libraries: they are made relative, in
+  # mmdebstrap's own namespace, where the files are root's. The mark of a
+  # complete sysroot is made last.
+  relative_links=$(
+    cat <<'HOOK'
+find "$1" -type l -lname '/*' -exec sh -c 'for link; do
+  ln -sfn "$(realpath -m --relative-to="$(dirname "$link")" "$0$(readlink "$link")")" "$link"
+done' "$1" {} + && chmod 755 "$1" && touch "$1/.complete"
+HOOK
+  )
+  mmdebstrap --quiet --mode="$mode" --variant=extract --architectures="$arch" --include="$packages" \
+    --extract-hook="$relative_links" "$codename" "$partial" "$mirror" >&2
+  [ -e "$partial/.complete" ] || { echo "sysroot.sh: mmdebstrap did not finish the sysroot" >&2; exit 1; }
   rm -rf "$root"
   mv "$partial" "$root"
   trap - EXIT
