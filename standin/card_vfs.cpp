@@ -39,8 +39,7 @@ struct Forward<Method> {
 // Version 1: the methods of shared memory and memory mapping, which a
 // write-ahead log needs, are not offered.
 const sqlite3_io_methods kFileMethods = {
-    1,
-    Forward<&sqlite3_io_methods::xClose>::call,
+    1, Forward<&sqlite3_io_methods::xClose>::call,
     Forward<&sqlite3_io_methods::xRead>::call,
     Forward<&sqlite3_io_methods::xWrite>::call,
     Forward<&sqlite3_io_methods::xTruncate>::call,
@@ -52,13 +51,8 @@ const sqlite3_io_methods kFileMethods = {
     Forward<&sqlite3_io_methods::xFileControl>::call,
     Forward<&sqlite3_io_methods::xSectorSize>::call,
     Forward<&sqlite3_io_methods::xDeviceCharacteristics>::call,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-};
+    // xShmMap, xShmLock, xShmBarrier, xShmUnmap, xFetch, xUnfetch
+    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
 
 }  // namespace
 
@@ -107,36 +101,17 @@ struct CardVfsMethods {
     return c.inner_->xAccess(c.inner_, name, flags, result);
   }
 
-  static int full_pathname(sqlite3_vfs *vfs, const char *name, int size,
-                           char *out) {
-    sqlite3_vfs *inner = card(vfs).inner_;
-    return inner->xFullPathname(inner, name, size, out);
-  }
-
-  static int randomness(sqlite3_vfs *vfs, int size, char *out) {
-    sqlite3_vfs *inner = card(vfs).inner_;
-    return inner->xRandomness(inner, size, out);
-  }
-
-  static int sleep(sqlite3_vfs *vfs, int microseconds) {
-    sqlite3_vfs *inner = card(vfs).inner_;
-    return inner->xSleep(inner, microseconds);
-  }
-
-  static int current_time(sqlite3_vfs *vfs, double *now) {
-    sqlite3_vfs *inner = card(vfs).inner_;
-    return inner->xCurrentTime(inner, now);
-  }
-
-  static int last_error(sqlite3_vfs *vfs, int size, char *out) {
-    sqlite3_vfs *inner = card(vfs).inner_;
-    return inner->xGetLastError(inner, size, out);
-  }
-
-  static int current_time_int64(sqlite3_vfs *vfs, sqlite3_int64 *now) {
-    sqlite3_vfs *inner = card(vfs).inner_;
-    return inner->xCurrentTimeInt64(inner, now);
-  }
+  // A method of sqlite3_vfs that hands the call on to the default VFS.
+  template <auto Method>
+  struct Forward;
+  template <typename Result, typename... Args,
+            Result (*sqlite3_vfs::*Method)(sqlite3_vfs *, Args...)>
+  struct Forward<Method> {
+    static Result call(sqlite3_vfs *vfs, Args... args) {
+      sqlite3_vfs *inner = card(vfs).inner_;
+      return (inner->*Method)(inner, args...);
+    }
+  };
 };
 
 CardVfs::CardVfs(sqlite3_vfs *inner, std::string database)
@@ -155,12 +130,14 @@ CardVfs::CardVfs(sqlite3_vfs *inner, std::string database)
   vfs_.xOpen = CardVfsMethods::open;
   vfs_.xDelete = CardVfsMethods::remove;
   vfs_.xAccess = CardVfsMethods::access;
-  vfs_.xFullPathname = CardVfsMethods::full_pathname;
-  vfs_.xRandomness = CardVfsMethods::randomness;
-  vfs_.xSleep = CardVfsMethods::sleep;
-  vfs_.xCurrentTime = CardVfsMethods::current_time;
-  vfs_.xGetLastError = CardVfsMethods::last_error;
-  vfs_.xCurrentTimeInt64 = CardVfsMethods::current_time_int64;
+  using Methods = CardVfsMethods;
+  vfs_.xFullPathname = Methods::Forward<&sqlite3_vfs::xFullPathname>::call;
+  vfs_.xRandomness = Methods::Forward<&sqlite3_vfs::xRandomness>::call;
+  vfs_.xSleep = Methods::Forward<&sqlite3_vfs::xSleep>::call;
+  vfs_.xCurrentTime = Methods::Forward<&sqlite3_vfs::xCurrentTime>::call;
+  vfs_.xGetLastError = Methods::Forward<&sqlite3_vfs::xGetLastError>::call;
+  vfs_.xCurrentTimeInt64 =
+      Methods::Forward<&sqlite3_vfs::xCurrentTimeInt64>::call;
 }
 
 std::unique_ptr<CardVfs> CardVfs::make(const std::string &path) {

@@ -1,11 +1,14 @@
 #include "file_judgement.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstdint>
 #include <cstring>
 #include <span>
+#include <string>
 
 #include "schema.h"
 #include "sqlite_owners.h"
@@ -106,6 +109,41 @@ bool is_whole(sqlite3 *db, std::int64_t pages) {
          stat(path, &st) == 0 && st.st_size >= pages * page_size;
 }
 
+// A file descriptor, closed when it goes.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  Descriptor(const Descriptor &) = delete;
+  Descriptor &operator=(const Descriptor &) = delete;
+  ~Descriptor() {
+    if (fd_ >= 0) close(fd_);
+  }
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// What a rollback journal holds at its start (the first header: its magic,
+// then among others the database's size in pages before the transaction
+// and the page size) and at its end when it names a super-journal (the
+// name's length, a checksum and the magic again).
+constexpr std::array<std::uint8_t, 8> kJournalMagic = {0xd9, 0xd5, 0x05, 0xf9,
+                                                       0x20, 0xa1, 0x63, 0xd7};
+constexpr off_t kJournalHeaderSize = 28;
+constexpr std::size_t kOriginalPagesOffset = 16;
+constexpr std::size_t kPageSizeOffset = 24;
+constexpr off_t kSuperJournalTailSize = 16;
+
+template <std::size_t N>
+bool read_at(int fd, std::array<std::uint8_t, N> &bytes, off_t offset) {
+  return pread(fd, bytes.data(), N, offset) == static_cast<ssize_t>(N);
+}
+
+bool is_journal_magic(const std::uint8_t *bytes) {
+  return std::memcmp(bytes, kJournalMagic.data(), kJournalMagic.size()) == 0;
+}
+
 }  // namespace
 
 FileIs judge_before_reading(sqlite3 *db) {
@@ -143,6 +181,32 @@ FileIs judge_after_reading(sqlite3 *db) {
   }
   return has_no_marks(header) && schema_is(db, {}) ? FileIs::kBlank
                                                    : FileIs::kForeign;
+}
+
+bool journal_may_roll_back(const std::string &database,
+                           const std::string &journal) {
+  const Descriptor fd(
+      open(journal.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (fd.get() < 0) return errno == ENOENT;
+  struct stat st {};
+  if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  // The name of a super-journal, at the end.
+  std::array<std::uint8_t, kSuperJournalTailSize> tail{};
+  if (st.st_size >= kSuperJournalTailSize &&
+      (!read_at(fd.get(), tail, st.st_size - kSuperJournalTailSize) ||
+       (is_journal_magic(&tail[8]) && big_endian(&tail[0]) != 0))) {
+    return false;
+  }
+  // The size that the first header restores.
+  std::array<std::uint8_t, kJournalHeaderSize> header{};
+  if (st.st_size < kJournalHeaderSize) return true;
+  if (!read_at(fd.get(), header, 0)) return false;
+  struct stat file {};
+  const off_t size = lstat(database.c_str(), &file) == 0 ? file.st_size : 0;
+  return !is_journal_magic(header.data()) ||
+         std::uint64_t{big_endian(&header[kOriginalPagesOffset])} *
+                 big_endian(&header[kPageSizeOffset]) <=
+             static_cast<std::uint64_t>(size);
 }
 
 }  // namespace zerovora

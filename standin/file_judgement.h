@@ -1,10 +1,13 @@
 // What a database file on the card is, judged from its header before SQLite
-// reads it and from its header and schema after: the one place that tells
-// the library's files from others.
+// reads it and from its header and schema after, and whether the journal
+// beside it is one of the library's: the one place that tells the library's
+// files from others.
 #ifndef ZEROVORA_FILE_JUDGEMENT_H
 #define ZEROVORA_FILE_JUDGEMENT_H
 
 #include <sqlite3.h>
+
+#include <string>
 
 namespace zerovora {
 
@@ -35,6 +38,17 @@ FileIs judge_before_reading(sqlite3 *db);
 // it (a write transaction on an empty file counts one page that is not on
 // disk yet).
 FileIs judge_after_reading(sqlite3 *db);
+
+// Judges the journal at `journal` beside the database file at `database`
+// before SQLite reads either, from the journal's first header and its end:
+// true when there is none, or when it may be rolled back. The library's
+// journals never name a super-journal (there is one database, never
+// attached to another) and never restore a larger file than there is (the
+// file only grows, and only after its size is in the journal): a journal
+// that does either was written by something else, and SQLite would delete
+// the file it names or grow the database file to the size it gives.
+bool journal_may_roll_back(const std::string &database,
+                           const std::string &journal);
 
 }  // namespace zerovora
 

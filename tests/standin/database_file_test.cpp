@@ -11,8 +11,10 @@
 #include <functional>
 #include <string>
 
+#include "file_judgement.h"
 #include "files.h"
 #include "schema.h"
+#include "sqlite_owners.h"
 #include "standin_fixture.h"
 
 namespace vorn::testing {
@@ -237,9 +239,22 @@ TEST_F(StandInTest, OpenRefusesSideFilesThatItNeverWritesAndTouchesNothing) {
 TEST_F(StandInTest, AFirstOpenThatCantWriteTheSchemaLeavesNoFile) {
   ASSERT_EQ(mount("full-card", kCard.c_str(), "tmpfs", 0, "size=64k"), 0);
   fill_up(kCard);
-  const Tree before = tree_of(kMedia);
-  EXPECT_FALSE(open());
-  EXPECT_EQ(changes(before, tree_of(kMedia)), "");
+  expect_refused();
+}
+
+// Another run may make the file and remove it again while this one has it
+// open: a file that is no longer the one at its path is never written.
+TEST_F(StandInTest, AFileNoLongerAtItsPathIsForeign) {
+  add_sample();
+  sqlite3 *raw = nullptr;
+  ASSERT_EQ(sqlite3_open(file_.c_str(), &raw), SQLITE_OK);
+  const zerovora::Database db(raw);
+  EXPECT_EQ(zerovora::judge_before_reading(db.get()), zerovora::FileIs::kOurs);
+  std::filesystem::remove(file_);
+  write_file(file_, "");
+  EXPECT_EQ(zerovora::judge_before_reading(db.get()),
+            zerovora::FileIs::kForeign)
+      << "judged a file that is no longer at its path";
 }
 
 TEST_F(StandInTest, ALockHeldThroughTheOpenRefusesIt) {

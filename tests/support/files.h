@@ -50,21 +50,12 @@ inline Tree tree_of(const std::string &root) {
   namespace fs = std::filesystem;
   Tree tree;
   const auto add = [&tree](const fs::path &path) {
-    const fs::file_status status = fs::symlink_status(path);
-    std::string &kind = tree[path];
-    switch (status.type()) {
-      case fs::file_type::regular:
-        kind = "file " + read_file(path);
-        break;
-      case fs::file_type::symlink:
-        kind = "link to " + fs::read_symlink(path).string();
-        break;
-      case fs::file_type::directory:
-        kind = "folder";
-        break;
-      default:
-        kind = "other " + std::to_string(static_cast<int>(status.type()));
-    }
+    const fs::file_type type = fs::symlink_status(path).type();
+    std::string &kind = tree[path] = std::to_string(static_cast<int>(type));
+    if (type == fs::file_type::regular)
+      kind.append(":").append(read_file(path));
+    if (type == fs::file_type::symlink)
+      kind.append(":").append(fs::read_symlink(path));
   };
   add(root);
   for (const auto &entry : fs::recursive_directory_iterator(root)) {

@@ -44,10 +44,8 @@ CardCalls trace_card_calls(const std::vector<std::string> &command,
     ++calls.counts[call];
     const std::size_t path = line.find('<', open);
     if ((call == "fsync" || call == "fdatasync") && path != std::string::npos) {
-      const std::string synced =
-          line.substr(path + 1, line.find('>', path) - path - 1);
-      calls.synced.insert(synced);
-      calls.syncs_and_unlinks.push_back("sync " + synced);
+      calls.syncs_and_unlinks.push_back(
+          "sync " + line.substr(path + 1, line.find('>', path) - path - 1));
     }
     // Lines such as: 1234  unlink("/media/card/x-journal") = 0
     const std::size_t quote = line.find('"', open);

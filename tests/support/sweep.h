@@ -5,7 +5,6 @@
 #define VORN_TESTS_SWEEP_H
 
 #include <map>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -14,11 +13,10 @@
 namespace vorn::testing {
 
 // What a traced run did on the card: how often it made each system call,
-// which paths it synced (fsync or fdatasync), and its syncs and deletions in
-// order ("sync PATH", "unlink PATH").
+// and its syncs (fsync or fdatasync) and deletions in order ("sync PATH",
+// "unlink PATH").
 struct CardCalls {
   std::map<std::string, int> counts;
-  std::set<std::string> synced;
   std::vector<std::string> syncs_and_unlinks;
 };
 
