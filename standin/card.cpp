@@ -8,8 +8,6 @@
 #include <sstream>
 #include <string>
 
-#include "file_judgement.h"
-
 namespace zerovora {
 namespace {
 
@@ -95,7 +93,7 @@ bool may_open(const std::string &path) {
   const std::string journal = path + "-journal";
   return is_nothing_or_single_file(path) &&
          is_nothing_or_single_file(journal) && is_nothing(path + "-wal") &&
-         is_nothing(path + "-shm") && journal_may_roll_back(path, journal);
+         is_nothing(path + "-shm");
 }
 
 }  // namespace zerovora

@@ -26,9 +26,9 @@ bool is_card(const char *directory);
 //     so could a hard link);
 //   - nothing at all is at the write-ahead log's or its index's place
 //     ("-wal", "-shm"): the library never uses a write-ahead log, so the
-//     file was written by something else;
-//   - the journal names no super-journal and restores no larger file than
-//     there is, as none of the library's journals do.
+//     file was written by something else.
+// (What the journal holds is judged with the file's header, once SQLite
+// has opened the file: judge_before_reading.)
 bool may_open(const std::string &path);
 
 }  // namespace zerovora

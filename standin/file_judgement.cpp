@@ -19,6 +19,7 @@ namespace {
 // The fields of SQLite's 100-byte file header that tell whose file it is.
 constexpr int kHeaderSize = 100;
 constexpr char kMagic[] = "SQLite format 3";  // with its NUL, 16 bytes
+constexpr std::size_t kPageSizeOffsetInHeader = 16;
 constexpr std::size_t kWriteVersionOffset = 18;
 constexpr std::size_t kReadVersionOffset = 19;
 constexpr std::size_t kTextEncodingOffset = 56;
@@ -26,6 +27,8 @@ constexpr std::size_t kUserVersionOffset = 60;
 constexpr std::size_t kApplicationIdOffset = 68;
 constexpr std::uint8_t kRollbackJournal = 1;  // 2 is write-ahead logging
 constexpr std::uint32_t kUtf8 = 1;
+constexpr std::uint32_t kMinPageSize = 512;
+constexpr std::uint32_t kMaxPageSize = 65536;
 
 using HeaderBytes = std::array<std::uint8_t, kHeaderSize>;
 
@@ -144,6 +147,56 @@ bool is_journal_magic(const std::uint8_t *bytes) {
   return std::memcmp(bytes, kJournalMagic.data(), kJournalMagic.size()) == 0;
 }
 
+// The page size that the database file's header gives (bytes 16 and 17,
+// where 1 stands for 65 536), or 0 when it gives none that SQLite takes.
+std::uint32_t page_size(const HeaderBytes &header) {
+  std::uint32_t size = std::uint32_t{header[kPageSizeOffsetInHeader]} << 8 |
+                       header[kPageSizeOffsetInHeader + 1];
+  if (size == 1) size = kMaxPageSize;
+  const bool power_of_two = (size & (size - 1)) == 0;
+  return size >= kMinPageSize && power_of_two ? size : 0;
+}
+
+// True when there is no journal at `journal`, or when it may be rolled back
+// into a database file of `size` bytes whose header gives `file_page_size`
+// (0 for none). The library's journals never name a super-journal (there is
+// one database, never attached to another) and never restore a larger file
+// than there is (the file only grows, and only after its size is in the
+// journal): a journal that does either was written by something else, and
+// SQLite would delete the file it names or grow the database file to the
+// size it gives. Only the first header's size counts: SQLite truncates or
+// grows the file to it, and skips the pages past it in every later part.
+// A journal that gives no page size (SQLite's oldest versions wrote 0) is
+// rolled back in the file's own, or in the largest one where the file
+// gives none.
+bool journal_may_roll_back(const std::string &journal, off_t size,
+                           std::uint32_t file_page_size) {
+  const Descriptor fd(
+      open(journal.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (fd.get() < 0) return errno == ENOENT;
+  struct stat st {};
+  if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  // The name of a super-journal, at the end.
+  std::array<std::uint8_t, kSuperJournalTailSize> tail{};
+  if (st.st_size >= kSuperJournalTailSize &&
+      (!read_at(fd.get(), tail, st.st_size - kSuperJournalTailSize) ||
+       (is_journal_magic(&tail[8]) && big_endian(&tail[0]) != 0))) {
+    return false;
+  }
+  // The size that the first header restores.
+  std::array<std::uint8_t, kJournalHeaderSize> header{};
+  if (st.st_size < kJournalHeaderSize) return true;
+  if (!read_at(fd.get(), header, 0)) return false;
+  if (!is_journal_magic(header.data())) return true;
+  std::uint32_t journal_page_size = big_endian(&header[kPageSizeOffset]);
+  if (journal_page_size == 0) {
+    journal_page_size = file_page_size != 0 ? file_page_size : kMaxPageSize;
+  }
+  return std::uint64_t{big_endian(&header[kOriginalPagesOffset])} *
+             journal_page_size <=
+         static_cast<std::uint64_t>(size);
+}
+
 }  // namespace
 
 FileIs judge_before_reading(sqlite3 *db) {
@@ -158,12 +211,16 @@ FileIs judge_before_reading(sqlite3 *db) {
   const char *path = sqlite3_db_filename(db, "main");
   struct stat st {};
   if (path == nullptr || lstat(path, &st) != 0) return FileIs::kForeign;
-  if (st.st_size == 0) return FileIs::kBlank;
   HeaderBytes header{};
-  return st.st_size >= kHeaderSize && read_header(db, header) &&
-                 is_marked(header)
-             ? FileIs::kOurs
-             : FileIs::kForeign;
+  if (st.st_size != 0 && (st.st_size < kHeaderSize ||
+                          !read_header(db, header) || !is_marked(header))) {
+    return FileIs::kForeign;
+  }
+  if (!journal_may_roll_back(std::string(path) + "-journal", st.st_size,
+                             page_size(header))) {
+    return FileIs::kForeign;
+  }
+  return st.st_size == 0 ? FileIs::kBlank : FileIs::kOurs;
 }
 
 FileIs judge_after_reading(sqlite3 *db) {
@@ -181,32 +238,6 @@ FileIs judge_after_reading(sqlite3 *db) {
   }
   return has_no_marks(header) && schema_is(db, {}) ? FileIs::kBlank
                                                    : FileIs::kForeign;
-}
-
-bool journal_may_roll_back(const std::string &database,
-                           const std::string &journal) {
-  const Descriptor fd(
-      open(journal.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  if (fd.get() < 0) return errno == ENOENT;
-  struct stat st {};
-  if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  // The name of a super-journal, at the end.
-  std::array<std::uint8_t, kSuperJournalTailSize> tail{};
-  if (st.st_size >= kSuperJournalTailSize &&
-      (!read_at(fd.get(), tail, st.st_size - kSuperJournalTailSize) ||
-       (is_journal_magic(&tail[8]) && big_endian(&tail[0]) != 0))) {
-    return false;
-  }
-  // The size that the first header restores.
-  std::array<std::uint8_t, kJournalHeaderSize> header{};
-  if (st.st_size < kJournalHeaderSize) return true;
-  if (!read_at(fd.get(), header, 0)) return false;
-  struct stat file {};
-  const off_t size = lstat(database.c_str(), &file) == 0 ? file.st_size : 0;
-  return !is_journal_magic(header.data()) ||
-         std::uint64_t{big_endian(&header[kOriginalPagesOffset])} *
-                 big_endian(&header[kPageSizeOffset]) <=
-             static_cast<std::uint64_t>(size);
 }
 
 }  // namespace zerovora

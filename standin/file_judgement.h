@@ -7,8 +7,6 @@
 
 #include <sqlite3.h>
 
-#include <string>
-
 namespace zerovora {
 
 enum class FileIs {
@@ -24,7 +22,11 @@ enum class FileIs {
 // before then for it and its journal to stay as they are. Ours has SQLite's
 // magic, a rollback journal, UTF-8 text and our application id and schema
 // version; kBlank is a file that is empty on disk. A file that is no longer
-// the one at its path (another run made it and removed it) is foreign.
+// the one at its path (another run made it and removed it) is foreign, and
+// so is one whose journal was not written by the library: one that names a
+// super-journal or would restore a larger file than there is (SQLite would
+// delete the file it names, or grow the database file to the size it
+// gives).
 // (Reading it through a descriptor of our own would not do: closing that
 // would drop the locks that SQLite holds on the file in this process.)
 FileIs judge_before_reading(sqlite3 *db);
@@ -38,17 +40,6 @@ FileIs judge_before_reading(sqlite3 *db);
 // it (a write transaction on an empty file counts one page that is not on
 // disk yet).
 FileIs judge_after_reading(sqlite3 *db);
-
-// Judges the journal at `journal` beside the database file at `database`
-// before SQLite reads either, from the journal's first header and its end:
-// true when there is none, or when it may be rolled back. The library's
-// journals never name a super-journal (there is one database, never
-// attached to another) and never restore a larger file than there is (the
-// file only grows, and only after its size is in the journal): a journal
-// that does either was written by something else, and SQLite would delete
-// the file it names or grow the database file to the size it gives.
-bool journal_may_roll_back(const std::string &database,
-                           const std::string &journal);
 
 }  // namespace zerovora
 

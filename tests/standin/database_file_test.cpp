@@ -21,11 +21,13 @@ namespace vorn::testing {
 namespace {
 
 // A rollback journal as SQLite lays it out: a header giving the database's
-// size before the transaction, in pages of 4 096 bytes; the record of
+// size before the transaction, in pages of `page_size` bytes (0: the
+// database file's own, as SQLite's oldest versions wrote it); the record of
 // `first_page`, the original of page 1, when it is not empty; then, when
 // `super_journal` is not empty, the record that names it.
 std::string journal_bytes(std::uint32_t pages, const std::string &super_journal,
-                          const std::string &first_page = "") {
+                          const std::string &first_page = "",
+                          std::uint32_t page_size = 4096) {
   const std::string magic = "\xd9\xd5\x05\xf9\x20\xa1\x63\xd7";
   const auto word = [](std::uint32_t value) {
     return std::string{char(value >> 24), char(value >> 16), char(value >> 8),
@@ -40,7 +42,7 @@ std::string journal_bytes(std::uint32_t pages, const std::string &super_journal,
     return sum;
   };
   std::string journal = magic + word(first_page.empty() ? 0 : 1) + word(0) +
-                        word(pages) + word(512) + word(4096);
+                        word(pages) + word(512) + word(page_size);
   journal.resize(512, '\0');
   if (!first_page.empty()) {
     // SQLite sums every 200th byte from the end, the first byte left out.
@@ -219,6 +221,8 @@ TEST_F(StandInTest, OpenRefusesSideFilesThatItNeverWritesAndTouchesNothing) {
        }},
       {"a journal restoring a larger file",
        [&] { write_file(kJournal, journal_bytes(262144, "")); }},
+      {"a journal restoring a larger file in the file's own page size",
+       [&] { write_file(kJournal, journal_bytes(1000000, "", "", 0)); }},
   };
   for (const auto &[card, prepare] : cards) {
     SCOPED_TRACE(card);
