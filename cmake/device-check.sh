@@ -7,7 +7,10 @@
 # removed, so that the next build links and checks it again.
 #
 #   device-check.sh VORN READELF BASELINE    (BASELINE: 2.4 for armhf and
-#                                             armel, 2.17 for arm64)
+#                                             armel, 2.17 for arm64, the
+#                                             sysroot's glibc version, or
+#                                             "none" for a C library that is
+#                                             not glibc)
 set -euo pipefail
 vorn=$1 readelf=$2 baseline=$3
 fail() {
@@ -16,7 +19,13 @@ fail() {
   exit 1
 }
 
-allowed_libraries=(libzerovora.so.0 libgtk-x11-2.0.so.0 libgobject-2.0.so.0 libglib-2.0.so.0 libc.so.6)
+allowed_libraries=(libzerovora.so.0 libgtk-x11-2.0.so.0 libgobject-2.0.so.0 libglib-2.0.so.0)
+if [ "$baseline" = none ]; then
+  # musl's and uClibc-ng's C libraries.
+  allowed_libraries+=(libc.so libc.so.0 libc.so.1)
+else
+  allowed_libraries+=(libc.so.6)
+fi
 allowed_functions=(gtk_init g_type_init g_path_get_dirname g_path_get_basename g_strdup_printf g_free)
 is_one_of() {
   local word=$1 allowed
@@ -33,15 +42,21 @@ for library in $needed; do
   is_one_of "$library" "${allowed_libraries[@]}" || fail "it needs $library"
 done
 
-versions=$("$readelf" -W -V "$vorn" | grep -o 'GLIBC_[0-9][0-9.]*' | sort -u -V)
-[ -n "$versions" ] || fail "it names no glibc symbol version"
-newest=$(printf '%s\n' "$versions" "GLIBC_$baseline" | sort -V | tail -n 1)
-[ "$newest" = "GLIBC_$baseline" ] ||
-  fail "it needs $newest, newer than GLIBC_$baseline: $(echo $versions)"
+if [ "$baseline" = none ]; then
+  echo "vorn's glibc symbol versions are not checked: the target's C library is not glibc"
+  c_library="a C library other than glibc"
+else
+  versions=$("$readelf" -W -V "$vorn" | grep -o 'GLIBC_[0-9][0-9.]*' | sort -u -V)
+  [ -n "$versions" ] || fail "it names no glibc symbol version"
+  newest=$(printf '%s\n' "$versions" "GLIBC_$baseline" | sort -V | tail -n 1)
+  [ "$newest" = "GLIBC_$baseline" ] ||
+    fail "it needs $newest, newer than GLIBC_$baseline: $(echo $versions)"
+  c_library="glibc up to $newest"
+fi
 
 functions=$("$readelf" -W --dyn-syms "$vorn" | awk '$7 == "UND" { sub(/@.*/, "", $8); print $8 }' |
   grep -E '^(g|gtk|gdk)_' | sort -u)
 for function in $functions; do
   is_one_of "$function" "${allowed_functions[@]}" || fail "it calls $function"
 done
-echo "vorn needs $(echo $needed); glibc up to $newest; calls $(echo $functions)"
+echo "vorn needs $(echo $needed); $c_library; calls $(echo $functions)"

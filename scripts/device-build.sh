@@ -7,7 +7,9 @@
 # the generic toolchain file cmake/sysroot.cmake, so that vorn runs on old
 # firmware. With --test, the whole suite runs under qemu-user on the
 # sysroot's own runtime, and the end-to-end tests of the built vorn (those
-# labelled end-to-end) again on this machine's runtime (Debian 12).
+# labelled end-to-end) again on this machine's runtime (Debian 12); for
+# armhf, the route of a firmware recipe is tried too
+# (tests/build/recipe_test.sh).
 # armel: the route of a device maker's SDK, as the README gives it, with
 # Debian's ARM soft-float GCC cross compiler as the SDK's compilers, a Debian
 # 12 armel sysroot (its C library matches the compiler's) and
@@ -86,6 +88,10 @@ baseline_build() {
     ctest --preset "device-$arch"
     echo "== $arch: the end-to-end tests on this machine's runtime"
     ctest --preset "device-$arch-host"
+    if [ "$arch" = armhf ]; then
+      echo "== $arch: the route of a firmware recipe"
+      "$top/tests/build/recipe_test.sh" "$top" "$sysroot" "$triplet" "$build" readelf
+    fi
   fi
   pack "$build"
 }
@@ -108,7 +114,7 @@ sdk_build() {
     cmake -S "$top" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/sysroot.cmake" \
       -DVORN_TARGET="$triplet" -DVORN_SYSROOT="$sysroot" \
       -DVORN_CC="$sdk_cc" -DVORN_CXX="$sdk_cxx" \
-      -DVORN_ZEROVORA=system -DVORN_ZEROVORA_LIBRARY="$library" \
+      -DVORN_ZEROVORA_LIBRARY="$library" \
       -DVORN_GLIBC_BASELINE="$1" -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_INSTALL_LIBDIR=lib -DBUILD_TESTING=OFF \
       >/dev/null
   }
