@@ -39,7 +39,11 @@ bool open_standard_streams() {
 }  // namespace
 
 int main(int argc, char *argv[]) {
-  if (!open_standard_streams()) return vorn::kExitNotStarted;
+  if (!open_standard_streams()) {
+    // Reaches standard error when that one is open.
+    std::fprintf(stderr, "vorn: /dev/null: %s\n", std::strerror(errno));
+    return vorn::kExitNotStarted;
+  }
   // Only the leading options reach the toolkit; the values that follow them
   // (or an explicit "--") are kept out of its reach.
   vorn::ToolkitArguments arguments(argc, argv);
@@ -62,8 +66,15 @@ int main(int argc, char *argv[]) {
   // The line is out before the database is opened, which may wait for
   // other writers.
   int output_error = std::fflush(stdout) == 0 ? 0 : errno;
-  const int status = vorn::exit_status_for(
-      vorn::set_file_metadata(values[0], values[1], values[2], values[3]));
+  const int result =
+      vorn::set_file_metadata(values[0], values[1], values[2], values[3]);
+  const int status = vorn::exit_status_for(result);
+  if (status == vorn::kExitUnrepresentable) {
+    std::fprintf(stderr,
+                 "vorn: the library failed with code %d, which no exit status "
+                 "carries\n",
+                 result);
+  }
   if (std::fflush(stdout) != 0 && output_error == 0) output_error = errno;
   // The status tells what became of the entry, which a lost line does not
   // change; the loss is reported beside it.

@@ -1,11 +1,12 @@
-// Owners of what a registration allocates: GLib strings, metadata tables and
-// the global database handle. Each releases its resource exactly once, on
-// every way out of the scope that holds it.
+// Owners of what a registration allocates: GLib and C strings, metadata
+// tables and the global database handle. Each releases its resource exactly
+// once, on every way out of the scope that holds it.
 #ifndef VORN_REGISTRATION_OWNERS_H
 #define VORN_REGISTRATION_OWNERS_H
 
 #include <glib.h>
 
+#include <cstdlib>
 #include <memory>
 
 #include "zerovora.h"
@@ -17,6 +18,12 @@ struct GlibFree {
 };
 // A string allocated by GLib, released with g_free.
 using GlibString = std::unique_ptr<gchar, GlibFree>;
+
+struct CFree {
+  void operator()(char *text) const noexcept { std::free(text); }
+};
+// A string allocated by the C library, released with free.
+using CString = std::unique_ptr<char, CFree>;
 
 struct TableFree {
   void operator()(metadata_table *table) const noexcept {

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
@@ -89,6 +90,30 @@ int change_entry(zerovora_global *global, const gchar *directory,
   return zerovora_global_change_file(global, directory, name, values.get());
 }
 
+// Writes "vorn: PATH: CAUSE" as one line on standard error. The path's
+// control bytes, DEL and backslashes are written as \xHH: a file name may
+// come from a card, and must not reach a terminal as it is.
+void say(const char *path, const char *cause) {
+  // Each byte of the path takes at most four.
+  const CString printable(
+      static_cast<char *>(std::malloc(std::strlen(path) * 4 + 1)));
+  if (!printable) {
+    std::fprintf(stderr, "vorn: %s\n", cause);
+    return;
+  }
+  char *out = printable.get();
+  for (const char *c = path; *c != '\0'; ++c) {
+    const auto byte = static_cast<unsigned char>(*c);
+    if (byte < 0x20 || byte == 0x7f || byte == '\\') {
+      out += std::sprintf(out, "\\x%02x", byte);
+    } else {
+      *out++ = *c;
+    }
+  }
+  *out = '\0';
+  std::fprintf(stderr, "vorn: %s: %s\n", printable.get(), cause);
+}
+
 // Writes why `path` names no file entry and returns true, or returns false
 // when it names one.
 bool refuse_file_name(const char *path) {
@@ -98,11 +123,28 @@ bool refuse_file_name(const char *path) {
     return true;
   }
   if (path[length - 1] == '/') {
-    std::fprintf(stderr, "vorn: %s: a name ending in '/' names no file\n",
-                 path);
+    say(path, "a name ending in '/' names no file");
     return true;
   }
   return false;
+}
+
+// True when a file system is mounted at `directory`: it is the root of a
+// mount, as the kernel tells since Linux 5.8 (a bind mount counts), or
+// else it lies on another device than its parent.
+bool is_mounted(const char *directory) {
+#if defined(SYS_statx) && defined(STATX_ATTR_MOUNT_ROOT)
+  struct statx sx {};
+  if (syscall(SYS_statx, AT_FDCWD, directory, 0, 0, &sx) != 0) return false;
+  if ((sx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0) {
+    return (sx.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+  }
+#endif
+  struct stat self {};
+  struct stat parent {};
+  const GlibString up(g_strdup_printf("%s/..", directory));
+  return stat(directory, &self) == 0 && stat(up.get(), &parent) == 0 &&
+         (self.st_dev != parent.st_dev || self.st_ino == parent.st_ino);
 }
 
 }  // namespace
@@ -116,6 +158,9 @@ int set_file_metadata(const char *path, const char *title, const char *author,
       zerovora_global_open(kMediaRoot, ZEROVORA_OPEN_DEFAULT));
   if (!global) {
     std::printf("failed to open globaldb.");
+    // The commonest cause on a device, where the library may say nothing.
+    // Any other cause is the library's to tell.
+    if (!is_mounted(kMediaRoot)) say(kMediaRoot, "no card is mounted there");
     return kResultDatabaseUnavailable;
   }
   const FileStatus status = read_status(directory.get(), name.get());
@@ -124,7 +169,10 @@ int set_file_metadata(const char *path, const char *title, const char *author,
                         author, tag);
   }
   if (status.error != 0) {
-    std::fprintf(stderr, "vorn: %s: %s\n", path, std::strerror(status.error));
+    const GlibString cause(g_strdup_printf(
+        "%s; the lookup found no entry for it, so none was added",
+        std::strerror(status.error)));
+    say(path, cause.get());
     return kResultFileUnreadable;
   }
   return zerovora_global_add_file(global.get(), directory.get(), name.get(),

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -69,18 +70,43 @@ bool is_mount_point(const char *directory) {
   return listed_as_mount_point(directory);
 }
 
-// True when nothing, or a regular file with at most one link, is at `path`.
+// True when nothing, or a regular file with at most one link, is at `path`;
+// otherwise `why` gets what is there instead, as a file of `kind`.
 // (A journal has no link left while another process deletes it.)
-bool is_nothing_or_single_file(const std::string &path) {
+bool is_nothing_or_single_file(const std::string &path, const char *kind,
+                               Failure &why) {
+  why.path = path;
   struct stat st {};
-  if (lstat(path.c_str(), &st) != 0) return errno == ENOENT;
-  return S_ISREG(st.st_mode) && st.st_nlink <= 1;
+  if (lstat(path.c_str(), &st) != 0) {
+    why.cause = std::strerror(errno);
+    return errno == ENOENT;
+  }
+  const char *instead = nullptr;
+  if (S_ISLNK(st.st_mode)) {
+    instead = "a symbolic link in its place";
+  } else if (S_ISDIR(st.st_mode)) {
+    instead = "a folder in its place";
+  } else if (!S_ISREG(st.st_mode)) {
+    instead = "a device, FIFO or socket in its place";
+  } else if (st.st_nlink > 1) {
+    instead = "a file with a second link";
+  } else {
+    return true;
+  }
+  why.cause = std::string("not ") + kind +
+              " of this library, left as it is: " + instead;
+  return false;
 }
 
-// True when nothing is at `path`, not even a dangling link.
-bool is_nothing(const std::string &path) {
+// True when nothing is at `path`, not even a dangling link; otherwise
+// `why` says that the library never writes the `kind` there.
+bool is_nothing(const std::string &path, const char *kind, Failure &why) {
   struct stat st {};
-  return lstat(path.c_str(), &st) != 0 && errno == ENOENT;
+  if (lstat(path.c_str(), &st) != 0 && errno == ENOENT) return true;
+  why = {path, std::string(kind) +
+                   " that this library never writes, left as it is: remove "
+                   "it, or let the program that wrote it finish"};
+  return false;
 }
 
 }  // namespace
@@ -89,11 +115,11 @@ bool is_card(const char *directory) {
   return is_directory(directory) && is_mount_point(directory);
 }
 
-bool may_open(const std::string &path) {
-  const std::string journal = path + "-journal";
-  return is_nothing_or_single_file(path) &&
-         is_nothing_or_single_file(journal) && is_nothing(path + "-wal") &&
-         is_nothing(path + "-shm");
+bool may_open(const std::string &path, Failure &why) {
+  return is_nothing_or_single_file(path, "a database", why) &&
+         is_nothing_or_single_file(path + "-journal", "a journal", why) &&
+         is_nothing(path + "-wal", "a write-ahead log", why) &&
+         is_nothing(path + "-shm", "a write-ahead log's index", why);
 }
 
 }  // namespace zerovora

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "card_names.h"
+#include "failure.h"
 
 namespace zerovora {
 
@@ -28,8 +29,9 @@ bool is_card(const char *directory);
 //     ("-wal", "-shm"): the library never uses a write-ahead log, so the
 //     file was written by something else.
 // (What the journal holds is judged with the file's header, once SQLite
-// has opened the file: judge_before_reading.)
-bool may_open(const std::string &path);
+// has opened the file: judge_before_reading.) When they may not, `why`
+// gets the file concerned and the cause.
+bool may_open(const std::string &path, Failure &why);
 
 }  // namespace zerovora
 

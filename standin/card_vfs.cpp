@@ -1,5 +1,9 @@
 #include "card_vfs.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -79,10 +83,27 @@ struct CardVfsMethods {
                                    flags | SQLITE_OPEN_NOFOLLOW, out_flags);
     if (rc != SQLITE_OK) {
       if (inner->pMethods != nullptr) inner->pMethods->xClose(inner);
-      return rc;
+      const bool creates_journal = (flags & SQLITE_OPEN_MAIN_JOURNAL) != 0 &&
+                                   (flags & SQLITE_OPEN_CREATE) != 0;
+      return creates_journal && no_room_for(name) ? SQLITE_FULL : rc;
     }
     file->pMethods = &kFileMethods;
     return SQLITE_OK;
+  }
+
+  // True when no file can be made at `path` for want of room: no free
+  // space, inode or directory entry (a full root directory on FAT). The
+  // default VFS retries a journal that it can't make read-only, and loses
+  // the reason; the journal is tried again here, and removed again when it
+  // could be made after all (the caller holds the write lock, so no other
+  // process makes it meanwhile).
+  static bool no_room_for(const char *path) {
+    const int fd = ::open(
+        path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) return errno == ENOSPC || errno == EDQUOT;
+    close(fd);
+    unlink(path);
+    return false;
   }
 
   static int remove(sqlite3_vfs *vfs, const char *name, int sync_directory) {

@@ -5,10 +5,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <utility>
 
+#include "failure.h"
 #include "file_judgement.h"
 #include "schema.h"
 #include "zerovora.h"
@@ -16,24 +19,31 @@
 namespace zerovora {
 namespace {
 
-// Long enough for a burst of concurrent runs on a slow card to queue up.
-constexpr int kBusyTimeoutMs = 10000;
-
 // SQLite's heap in a process that uses the library: an ordinary run needs
 // about 3 MiB (the page cache, the schema, the statements).
 constexpr sqlite3_int64 kHeapLimit = 16 * 1024 * 1024;
+
+// True when SQLite's result `rc` on `db` is a success; otherwise `why` gets
+// its cause.
+bool succeeded(sqlite3 *db, int rc, Failure &why) {
+  if (rc == SQLITE_OK) return true;
+  why.cause = from_sqlite(db, rc).cause;
+  return false;
+}
 
 // Creates the schema in a blank file. The write lock is taken before the
 // file is judged again, so that of several processes opening a new card
 // at once exactly one creates the schema and the others find it; and the
 // file counts as new only now, after SQLite has rolled back whatever a
 // writer killed while creating it left behind.
-bool create_schema(sqlite3 *db) {
+bool create_schema(sqlite3 *db, Failure &why) {
   Transaction transaction(db, Transaction::kWrite);
-  if (transaction.begin_result() != SQLITE_OK) return false;
-  switch (judge_after_reading(db)) {
+  if (transaction.begin_result() != SQLITE_OK) {
+    return succeeded(db, transaction.begin_result(), why);
+  }
+  switch (judge_after_reading(db, why)) {
     case FileIs::kOurs:
-      return transaction.commit() == SQLITE_OK;
+      return succeeded(db, transaction.commit(), why);
     case FileIs::kForeign:
       return false;
     case FileIs::kBlank:
@@ -41,12 +51,12 @@ bool create_schema(sqlite3 *db) {
   }
   // SQLite takes some short files for empty databases, and such a file is
   // not ours to write: only a file that is empty on disk is.
-  if (judge_before_reading(db) != FileIs::kBlank ||
-      sqlite3_exec(db, create_schema_sql().c_str(), nullptr, nullptr,
-                   nullptr) != SQLITE_OK) {
-    return false;
-  }
-  return transaction.commit() == SQLITE_OK;
+  return judge_before_reading(db, why) == FileIs::kBlank &&
+         succeeded(db,
+                   sqlite3_exec(db, create_schema_sql().c_str(), nullptr,
+                                nullptr, nullptr),
+                   why) &&
+         succeeded(db, transaction.commit(), why);
 }
 
 // Settings for a file that anyone may have written: SQLite's defensive mode,
@@ -55,7 +65,7 @@ bool create_schema(sqlite3 *db) {
 // damaged file shows as an error rather than a fault, and no value or entry
 // longer than the library's limit read or written, so that memory stays
 // bounded whatever the file holds.
-bool harden(sqlite3 *db) {
+bool harden(sqlite3 *db, Failure &why) {
   // The length limit below bounds what is read into values; the keys that
   // SQLite compares while it looks an entry up are bounded by the heap
   // limit alone, which is the process's: it is set only when the process
@@ -71,7 +81,7 @@ bool harden(sqlite3 *db) {
       {SQLITE_DBCONFIG_ENABLE_VIEW, 0},
   };
   for (const auto &[option, value] : settings) {
-    if (sqlite3_db_config(db, option, value, nullptr) != SQLITE_OK) {
+    if (!succeeded(db, sqlite3_db_config(db, option, value, nullptr), why)) {
       return false;
     }
   }
@@ -82,32 +92,38 @@ bool harden(sqlite3 *db) {
   // deleted to commit, the directory, so that a write that returned success
   // survives a power cut that follows it at once.
   // Temporary data stays in memory: the card's VFS opens no other file.
-  return sqlite3_exec(db,
-                      "PRAGMA synchronous = EXTRA;"
-                      "PRAGMA cell_size_check = ON;"
-                      "PRAGMA mmap_size = 0;"
-                      "PRAGMA temp_store = MEMORY",
-                      nullptr, nullptr, nullptr) == SQLITE_OK;
+  return succeeded(db,
+                   sqlite3_exec(db,
+                                "PRAGMA synchronous = EXTRA;"
+                                "PRAGMA cell_size_check = ON;"
+                                "PRAGMA mmap_size = 0;"
+                                "PRAGMA temp_store = MEMORY",
+                                nullptr, nullptr, nullptr),
+                   why);
 }
 
 // Opens the database in `db`, just opened on its file, creating the schema
 // when the file is blank.
-bool prepare_file(sqlite3 *db) {
+bool prepare_file(sqlite3 *db, Failure &why) {
   // Judged before SQLite's first read, which may roll a journal back into
   // the file.
-  if (judge_before_reading(db) == FileIs::kForeign || !harden(db)) {
+  if (judge_before_reading(db, why) == FileIs::kForeign || !harden(db, why)) {
     return false;
   }
   {
     Transaction transaction(db, Transaction::kRead);
-    if (transaction.begin_result() != SQLITE_OK) return false;
-    const FileIs file = judge_after_reading(db);
+    if (transaction.begin_result() != SQLITE_OK) {
+      return succeeded(db, transaction.begin_result(), why);
+    }
+    const FileIs file = judge_after_reading(db, why);
     if (file == FileIs::kForeign) return false;
-    if (file == FileIs::kOurs) return transaction.commit() == SQLITE_OK;
+    if (file == FileIs::kOurs) {
+      return succeeded(db, transaction.commit(), why);
+    }
   }
   // Blank as far as SQLite sees: whether it may be written is decided under
   // the write lock, since another process may be creating the schema now.
-  return create_schema(db);
+  return create_schema(db, why);
 }
 
 // Which file a path names.
@@ -118,11 +134,23 @@ struct FileId {
 
 // Creates an empty database file at `path` when there is none, as SQLite
 // would (mode 0644 less the umask); returns the file made, or nothing when
-// this call made none.
-std::optional<FileId> create_file(const std::string &path) {
+// this call made none. A file that can't be made is no failure yet (the
+// file may be there, and SQLite may read one on a read-only card), but its
+// cause is kept in `why` for when SQLite can't open one either.
+std::optional<FileId> create_file(const std::string &path, Failure &why) {
   const int fd = open(path.c_str(),
                       O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-  if (fd < 0) return std::nullopt;
+  if (fd < 0) {
+    if (errno == EROFS || errno == EACCES || errno == EPERM) {
+      why.cause = "no database file can be made: the card is read-only";
+    } else if (errno == ENOSPC || errno == EDQUOT) {
+      why.cause = "no database file can be made: the card is full";
+    } else if (errno != EEXIST) {
+      why.cause =
+          std::string("no database file can be made: ") + std::strerror(errno);
+    }
+    return std::nullopt;
+  }
   struct stat st {};
   const bool known = fstat(fd, &st) == 0;
   close(fd);
@@ -171,7 +199,8 @@ void remove_made_file(sqlite3 *db, const std::string &path,
                       const FileId &made) {
   const ExclusiveLock lock(db);
   struct stat st {};
-  if (lock.held() && judge_before_reading(db) == FileIs::kBlank &&
+  Failure unused;
+  if (lock.held() && judge_before_reading(db, unused) == FileIs::kBlank &&
       lstat(path.c_str(), &st) == 0 && st.st_dev == made.device &&
       st.st_ino == made.inode) {
     unlink(path.c_str());
@@ -180,17 +209,22 @@ void remove_made_file(sqlite3 *db, const std::string &path,
 
 }  // namespace
 
-Database open_database(const CardVfs &vfs) {
+Database open_database(const CardVfs &vfs, Failure &why) {
   const std::string &path = vfs.database();
-  const std::optional<FileId> made = create_file(path);
+  why = {path, ""};
+  const std::optional<FileId> made = create_file(path, why);
   sqlite3 *raw = nullptr;
   const int rc = sqlite3_open_v2(
       path.c_str(), &raw,
       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW,
       vfs.name());
   Database db(raw);
-  if (rc != SQLITE_OK) return nullptr;
-  if (prepare_file(db.get())) return db;
+  if (rc != SQLITE_OK) {
+    if (why.cause.empty()) why.cause = from_sqlite(db.get(), rc).cause;
+    return nullptr;
+  }
+  why.cause.clear();
+  if (prepare_file(db.get(), why)) return db;
   if (made) remove_made_file(db.get(), path, *made);
   return nullptr;
 }

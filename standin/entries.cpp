@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "failure.h"
 #include "sqlite_owners.h"
 #include "statements.h"
 #include "zerovora.h"
@@ -32,37 +33,6 @@ std::optional<std::size_t> find_attribute(const std::string &name) {
     if (name == kAttributes[i].name) return i;
   }
   return std::nullopt;
-}
-
-int from_sqlite(int rc) {
-  switch (rc & 0xff) {
-    case SQLITE_OK:
-    case SQLITE_ROW:
-    case SQLITE_DONE:
-      return ZEROVORA_OK;
-    case SQLITE_NOMEM:
-      return ZEROVORA_ERROR_NO_MEMORY;
-    case SQLITE_BUSY:
-    case SQLITE_LOCKED:
-      return ZEROVORA_ERROR_BUSY;
-    case SQLITE_FULL:
-      return ZEROVORA_ERROR_FULL;
-    case SQLITE_READONLY:
-    case SQLITE_PERM:
-      return ZEROVORA_ERROR_READ_ONLY;
-    case SQLITE_CORRUPT:
-    case SQLITE_NOTADB:
-      return ZEROVORA_ERROR_CORRUPT;
-    case SQLITE_CONSTRAINT:
-      // Only the key's uniqueness means that the entry exists; any other
-      // constraint (a NOT NULL, say) is a failure of the library's own.
-      return rc == SQLITE_CONSTRAINT_PRIMARYKEY ? ZEROVORA_ERROR_EXISTS
-                                                : ZEROVORA_ERROR_IO;
-    case SQLITE_TOOBIG:
-      return ZEROVORA_ERROR_ARGUMENT;
-    default:
-      return ZEROVORA_ERROR_IO;
-  }
 }
 
 // Binds each of `texts` to the parameters from `first` on; returns the
@@ -123,12 +93,12 @@ int get_file(sqlite3 *db, const char *directory, const char *name,
   Statement stmt;
   int rc = prepare(db, kSelectEntry, stmt);
   if (rc == SQLITE_OK) rc = bind_texts(stmt.get(), 1, {directory, name});
-  if (rc != SQLITE_OK) return from_sqlite(rc);
+  if (rc != SQLITE_OK) return from_sqlite(db, rc).code;
   rc = sqlite3_step(stmt.get());
   if (rc == SQLITE_DONE) return ZEROVORA_ERROR_NOT_FOUND;
   // An entry beyond the limit was not written by this library.
   if (rc == SQLITE_TOOBIG) return ZEROVORA_ERROR_CORRUPT;
-  if (rc != SQLITE_ROW) return from_sqlite(rc);
+  if (rc != SQLITE_ROW) return from_sqlite(db, rc).code;
   if (out != nullptr) *out = make_result(stmt.get(), table);
   return ZEROVORA_OK;
 }
@@ -138,7 +108,7 @@ int add_file(sqlite3 *db, const char *directory, const char *name,
              const char *author, const char *tag) {
   Transaction transaction(db, Transaction::kWrite);
   if (transaction.begin_result() != SQLITE_OK) {
-    return from_sqlite(transaction.begin_result());
+    return tell_sqlite(db, transaction.begin_result());
   }
   Statement stmt;
   int rc = prepare(db, kInsertEntry, stmt);
@@ -146,10 +116,10 @@ int add_file(sqlite3 *db, const char *directory, const char *name,
   if (rc == SQLITE_OK) rc = sqlite3_bind_int64(stmt.get(), 3, size);
   if (rc == SQLITE_OK) rc = sqlite3_bind_int64(stmt.get(), 4, mtime);
   if (rc == SQLITE_OK) rc = bind_texts(stmt.get(), 5, {title, author, tag});
-  if (rc != SQLITE_OK) return from_sqlite(rc);
+  if (rc != SQLITE_OK) return tell_sqlite(db, rc);
   rc = sqlite3_step(stmt.get());
-  if (rc != SQLITE_DONE) return from_sqlite(rc);
-  return from_sqlite(transaction.commit());
+  if (rc != SQLITE_DONE) return tell_sqlite(db, rc);
+  return tell_sqlite(db, transaction.commit());
 }
 
 int change_file(sqlite3 *db, const char *directory, const char *name,
@@ -162,7 +132,7 @@ int change_file(sqlite3 *db, const char *directory, const char *name,
 
   Transaction transaction(db, Transaction::kWrite);
   if (transaction.begin_result() != SQLITE_OK) {
-    return from_sqlite(transaction.begin_result());
+    return tell_sqlite(db, transaction.begin_result());
   }
   Statement stmt;
   int rc = prepare(db, sql.c_str(), stmt);
@@ -175,11 +145,14 @@ int change_file(sqlite3 *db, const char *directory, const char *name,
   }
   if (rc == SQLITE_OK)
     rc = bind_texts(stmt.get(), index + 1, {directory, name});
-  if (rc != SQLITE_OK) return from_sqlite(rc);
+  if (rc != SQLITE_OK) return tell_sqlite(db, rc);
   rc = sqlite3_step(stmt.get());
-  if (rc != SQLITE_DONE) return from_sqlite(rc);
-  if (sqlite3_changes(db) == 0) return ZEROVORA_ERROR_NOT_FOUND;
-  return from_sqlite(transaction.commit());
+  if (rc != SQLITE_DONE) return tell_sqlite(db, rc);
+  if (sqlite3_changes(db) == 0) {
+    tell({sqlite3_db_filename(db, "main"), "it holds no entry for that file"});
+    return ZEROVORA_ERROR_NOT_FOUND;
+  }
+  return tell_sqlite(db, transaction.commit());
 }
 
 }  // namespace zerovora

@@ -22,7 +22,10 @@ namespace zerovora {
 bool valid_columns(const metadata_table &table, bool for_change);
 
 // The operations behind the C functions of the same names, on valid
-// arguments; each returns a ZEROVORA_* code.
+// arguments; each returns a ZEROVORA_* code. add_file and change_file tell
+// a failure's cause on standard error; get_file tells none, since its
+// caller decides whether a failed lookup is a failure (vorn takes it for a
+// missing entry and adds one, whose failure is then told).
 int get_file(sqlite3 *db, const char *directory, const char *name,
              const metadata_table &table, metadata_table **out);
 int add_file(sqlite3 *db, const char *directory, const char *name,

@@ -5,45 +5,57 @@
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <span>
 #include <string>
 
+#include "failure.h"
 #include "schema.h"
 #include "sqlite_owners.h"
 
 namespace zerovora {
 namespace {
 
-// The fields of SQLite's 100-byte file header that tell whose file it is.
+// SQLite's 100-byte file header, where its magic, its page size and the
+// marks of kHeaderMarks are.
 constexpr int kHeaderSize = 100;
 constexpr char kMagic[] = "SQLite format 3";  // with its NUL, 16 bytes
 constexpr std::size_t kPageSizeOffsetInHeader = 16;
-constexpr std::size_t kWriteVersionOffset = 18;
-constexpr std::size_t kReadVersionOffset = 19;
-constexpr std::size_t kTextEncodingOffset = 56;
 constexpr std::size_t kUserVersionOffset = 60;
 constexpr std::size_t kApplicationIdOffset = 68;
-constexpr std::uint8_t kRollbackJournal = 1;  // 2 is write-ahead logging
-constexpr std::uint32_t kUtf8 = 1;
 constexpr std::uint32_t kMinPageSize = 512;
 constexpr std::uint32_t kMaxPageSize = 65536;
 
 using HeaderBytes = std::array<std::uint8_t, kHeaderSize>;
+
+constexpr const char *kNotOurs = "not a database of this library: ";
 
 std::uint32_t big_endian(const std::uint8_t *bytes) {
   return std::uint32_t{bytes[0]} << 24 | std::uint32_t{bytes[1]} << 16 |
          std::uint32_t{bytes[2]} << 8 | std::uint32_t{bytes[3]};
 }
 
-bool is_marked(const HeaderBytes &header) {
-  return std::memcmp(header.data(), kMagic, sizeof kMagic) == 0 &&
-         header[kWriteVersionOffset] == kRollbackJournal &&
-         header[kReadVersionOffset] == kRollbackJournal &&
-         big_endian(&header[kTextEncodingOffset]) == kUtf8 &&
-         big_endian(&header[kUserVersionOffset]) == kSchemaVersion &&
-         big_endian(&header[kApplicationIdOffset]) == kApplicationId;
+std::uint32_t mark_value(const HeaderBytes &header, const HeaderMark &mark) {
+  return mark.size == 1 ? header[mark.offset]
+                        : big_endian(&header[mark.offset]);
+}
+
+// Empty when `header` has SQLite's magic and every mark of ours; otherwise
+// why the file is not ours, naming the first mark that differs.
+std::string unmarked(const HeaderBytes &header) {
+  if (std::memcmp(header.data(), kMagic, sizeof kMagic) != 0) {
+    return std::string(kNotOurs) + "not an SQLite database";
+  }
+  for (const HeaderMark &mark : kHeaderMarks) {
+    const std::uint32_t value = mark_value(header, mark);
+    if (value != mark.value) {
+      return kNotOurs + std::string(mark.differs) + " (" + mark.name + " " +
+             std::to_string(value) + ")";
+    }
+  }
+  return "";
 }
 
 bool has_no_marks(const HeaderBytes &header) {
@@ -64,15 +76,16 @@ bool read_header(sqlite3 *db, HeaderBytes &header) {
   return rc == SQLITE_OK || rc == SQLITE_IOERR_SHORT_READ;
 }
 
-// Runs `sql`, which yields one integer, into `value`.
-bool read_integer(sqlite3 *db, const char *sql, std::int64_t &value) {
+// Runs `sql`, which yields one integer, into `value`; returns SQLite's
+// result, SQLITE_OK when there is a value.
+int read_integer(sqlite3 *db, const char *sql, std::int64_t &value) {
   Statement stmt;
-  if (prepare(db, sql, stmt) != SQLITE_OK ||
-      sqlite3_step(stmt.get()) != SQLITE_ROW) {
-    return false;
-  }
+  int rc = prepare(db, sql, stmt);
+  if (rc == SQLITE_OK) rc = sqlite3_step(stmt.get());
+  if (rc != SQLITE_ROW)
+    return rc == SQLITE_OK || rc == SQLITE_DONE ? SQLITE_ERROR : rc;
   value = sqlite3_column_int64(stmt.get(), 0);
-  return true;
+  return SQLITE_OK;
 }
 
 bool same_text(const unsigned char *text, const char *expected) {
@@ -104,12 +117,25 @@ bool schema_is(sqlite3 *db, std::span<const SchemaObject> expected) {
 // A file shorter than the pages its header counts was cut off: a partial
 // copy, or a card that lost its tail. SQLite refuses some such files itself,
 // but reads one that ends inside its last page as whole.
-bool is_whole(sqlite3 *db, std::int64_t pages) {
+bool is_whole(sqlite3 *db, std::int64_t pages, Failure &why) {
   const char *path = sqlite3_db_filename(db, "main");
   std::int64_t page_size = 0;
+  const int rc = read_integer(db, "PRAGMA page_size", page_size);
+  if (rc != SQLITE_OK) {
+    why.cause = from_sqlite(db, rc).cause;
+    return false;
+  }
   struct stat st {};
-  return path != nullptr && read_integer(db, "PRAGMA page_size", page_size) &&
-         stat(path, &st) == 0 && st.st_size >= pages * page_size;
+  if (stat(path, &st) != 0) {
+    why.cause = std::strerror(errno);
+    return false;
+  }
+  if (st.st_size >= pages * page_size) return true;
+  why.cause = std::string(kNotOurs) + "a cut-off copy (" +
+              std::to_string(st.st_size) + " bytes, where its header counts " +
+              std::to_string(pages) + " pages of " + std::to_string(page_size) +
+              ")";
+  return false;
 }
 
 // A file descriptor, closed when it goes.
@@ -137,6 +163,9 @@ constexpr off_t kJournalHeaderSize = 28;
 constexpr std::size_t kOriginalPagesOffset = 16;
 constexpr std::size_t kPageSizeOffset = 24;
 constexpr off_t kSuperJournalTailSize = 16;
+
+constexpr const char *kNotOurJournal =
+    "not a journal of this library, left as it is: ";
 
 template <std::size_t N>
 bool read_at(int fd, std::array<std::uint8_t, N> &bytes, off_t offset) {
@@ -170,74 +199,109 @@ std::uint32_t page_size(const HeaderBytes &header) {
 // rolled back in the file's own, or in the largest one where the file
 // gives none.
 bool journal_may_roll_back(const std::string &journal, off_t size,
-                           std::uint32_t file_page_size) {
+                           std::uint32_t file_page_size, Failure &why) {
+  const auto refuse = [&](const std::string &cause) {
+    why = {journal, cause};
+    return false;
+  };
   const Descriptor fd(
       open(journal.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  if (fd.get() < 0) return errno == ENOENT;
+  if (fd.get() < 0) return errno == ENOENT || refuse(std::strerror(errno));
   struct stat st {};
-  if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  // The name of a super-journal, at the end.
+  if (fstat(fd.get(), &st) != 0) return refuse(std::strerror(errno));
+  // The name of a super-journal, at the end, and the first header.
   std::array<std::uint8_t, kSuperJournalTailSize> tail{};
-  if (st.st_size >= kSuperJournalTailSize &&
-      (!read_at(fd.get(), tail, st.st_size - kSuperJournalTailSize) ||
-       (is_journal_magic(&tail[8]) && big_endian(&tail[0]) != 0))) {
-    return false;
+  std::array<std::uint8_t, kJournalHeaderSize> header{};
+  if ((st.st_size >= kSuperJournalTailSize &&
+       !read_at(fd.get(), tail, st.st_size - kSuperJournalTailSize)) ||
+      (st.st_size >= kJournalHeaderSize && !read_at(fd.get(), header, 0))) {
+    return refuse("can't be read");
+  }
+  if (is_journal_magic(&tail[8]) && big_endian(&tail[0]) != 0) {
+    return refuse(std::string(kNotOurJournal) + "it names a super-journal");
   }
   // The size that the first header restores.
-  std::array<std::uint8_t, kJournalHeaderSize> header{};
-  if (st.st_size < kJournalHeaderSize) return true;
-  if (!read_at(fd.get(), header, 0)) return false;
   if (!is_journal_magic(header.data())) return true;
   std::uint32_t journal_page_size = big_endian(&header[kPageSizeOffset]);
   if (journal_page_size == 0) {
     journal_page_size = file_page_size != 0 ? file_page_size : kMaxPageSize;
   }
-  return std::uint64_t{big_endian(&header[kOriginalPagesOffset])} *
-             journal_page_size <=
-         static_cast<std::uint64_t>(size);
+  const std::uint64_t restored =
+      std::uint64_t{big_endian(&header[kOriginalPagesOffset])} *
+      journal_page_size;
+  return restored <= static_cast<std::uint64_t>(size) ||
+         refuse(std::string(kNotOurJournal) +
+                "it would grow the database file from " + std::to_string(size) +
+                " to " + std::to_string(restored) + " bytes");
 }
 
 }  // namespace
 
-FileIs judge_before_reading(sqlite3 *db) {
+FileIs judge_before_reading(sqlite3 *db, Failure &why) {
   // The file must still be the one at its path.
   int moved = 1;
   if (sqlite3_file_control(db, "main", SQLITE_FCNTL_HAS_MOVED, &moved) !=
           SQLITE_OK ||
       moved != 0) {
+    why.cause = "no longer the file at its path: another run removed it";
     return FileIs::kForeign;
   }
   // The size on disk: SQLite's own file reports a file of one byte as empty.
   const char *path = sqlite3_db_filename(db, "main");
   struct stat st {};
-  if (path == nullptr || lstat(path, &st) != 0) return FileIs::kForeign;
-  HeaderBytes header{};
-  if (st.st_size != 0 && (st.st_size < kHeaderSize ||
-                          !read_header(db, header) || !is_marked(header))) {
+  if (lstat(path, &st) != 0) {
+    why.cause = std::strerror(errno);
     return FileIs::kForeign;
   }
+  HeaderBytes header{};
+  if (st.st_size != 0) {
+    if (st.st_size < kHeaderSize) {
+      why.cause = std::string(kNotOurs) + "too short for one (" +
+                  std::to_string(st.st_size) + " bytes)";
+      return FileIs::kForeign;
+    }
+    if (!read_header(db, header)) {
+      why.cause = "its header can't be read";
+      return FileIs::kForeign;
+    }
+    why.cause = unmarked(header);
+    if (!why.cause.empty()) return FileIs::kForeign;
+  }
   if (!journal_may_roll_back(std::string(path) + "-journal", st.st_size,
-                             page_size(header))) {
+                             page_size(header), why)) {
     return FileIs::kForeign;
   }
   return st.st_size == 0 ? FileIs::kBlank : FileIs::kOurs;
 }
 
-FileIs judge_after_reading(sqlite3 *db) {
+FileIs judge_after_reading(sqlite3 *db, Failure &why) {
   // The first read, at which SQLite rolls a journal back. A plain pragma
   // costs far less to prepare than a query.
   std::int64_t pages = 0;
   HeaderBytes header{};
-  if (!read_integer(db, "PRAGMA page_count", pages) ||
-      !read_header(db, header)) {
+  const int rc = read_integer(db, "PRAGMA page_count", pages);
+  if (rc != SQLITE_OK) {
+    why.cause = from_sqlite(db, rc).cause;
     return FileIs::kForeign;
   }
-  if (is_marked(header)) {
-    return is_whole(db, pages) && schema_is(db, kSchema) ? FileIs::kOurs
-                                                         : FileIs::kForeign;
+  if (!read_header(db, header)) {
+    why.cause = "its header can't be read";
+    return FileIs::kForeign;
   }
-  return has_no_marks(header) && schema_is(db, {}) ? FileIs::kBlank
-                                                   : FileIs::kForeign;
+  const std::string differs = unmarked(header);
+  if (differs.empty()) {
+    if (!is_whole(db, pages, why)) return FileIs::kForeign;
+    if (schema_is(db, kSchema)) return FileIs::kOurs;
+  } else if (!has_no_marks(header)) {
+    why.cause = differs;
+    return FileIs::kForeign;
+  } else if (schema_is(db, {})) {
+    return FileIs::kBlank;
+  }
+  why.cause = std::string(kNotOurs) +
+              "another schema (a table, index, view or trigger added, "
+              "changed or missing)";
+  return FileIs::kForeign;
 }
 
 }  // namespace zerovora

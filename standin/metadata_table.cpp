@@ -1,9 +1,10 @@
 // Metadata tables: ordered named columns, each with an optional text value.
 // Every function is noexcept at the C boundary: an allocation failure is
-// reported as ZEROVORA_ERROR_NO_MEMORY.
+// reported as ZEROVORA_ERROR_NO_MEMORY, and told on standard error.
 #include <cstddef>
 #include <new>
 
+#include "failure.h"
 #include "metadata_table_impl.h"
 #include "zerovora.h"
 
@@ -19,15 +20,19 @@ bool in_range(const metadata_table *table, int position) {
 extern "C" {
 
 metadata_table *metadata_table_new(void) {
-  return new (std::nothrow) metadata_table;
+  auto *table = new (std::nothrow) metadata_table;
+  if (table == nullptr) zerovora::tell_out_of_memory();
+  return table;
 }
 
 int metadata_table_add_column(metadata_table *table, const char *name) {
-  if (table == nullptr || name == nullptr) return ZEROVORA_ERROR_ARGUMENT;
+  if (table == nullptr || name == nullptr) {
+    return zerovora::tell_invalid_argument("metadata_table_add_column");
+  }
   try {
     table->columns.push_back({name, std::nullopt});
   } catch (const std::bad_alloc &) {
-    return ZEROVORA_ERROR_NO_MEMORY;
+    return zerovora::tell_out_of_memory();
   }
   return ZEROVORA_OK;
 }
@@ -35,12 +40,12 @@ int metadata_table_add_column(metadata_table *table, const char *name) {
 int metadata_table_set_text(metadata_table *table, int position,
                             const char *text) {
   if (table == nullptr || text == nullptr || !in_range(table, position)) {
-    return ZEROVORA_ERROR_ARGUMENT;
+    return zerovora::tell_invalid_argument("metadata_table_set_text");
   }
   try {
     table->columns[static_cast<std::size_t>(position)].text = text;
   } catch (const std::bad_alloc &) {
-    return ZEROVORA_ERROR_NO_MEMORY;
+    return zerovora::tell_out_of_memory();
   }
   return ZEROVORA_OK;
 }

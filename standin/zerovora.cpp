@@ -10,6 +10,7 @@
 #include "card_vfs.h"
 #include "database_file.h"
 #include "entries.h"
+#include "failure.h"
 #include "metadata_table_impl.h"
 #include "sqlite_owners.h"
 
@@ -22,24 +23,41 @@ struct zerovora_global {
 extern "C" {
 
 zerovora_global *zerovora_global_open(const char *directory, int flags) {
-  if (directory == nullptr || flags != ZEROVORA_OPEN_DEFAULT) return nullptr;
+  if (directory == nullptr || flags != ZEROVORA_OPEN_DEFAULT) {
+    zerovora::tell_invalid_argument("zerovora_global_open");
+    return nullptr;
+  }
   try {
+    // No line: the caller knows which directory it gave, and says that no
+    // card is in (vorn does).
     if (!zerovora::is_card(directory)) return nullptr;
     const std::string path =
         std::string(directory) + "/" + zerovora::kDatabaseFileName;
-    if (!zerovora::may_open(path)) return nullptr;
+    zerovora::Failure why;
+    if (!zerovora::may_open(path, why)) {
+      zerovora::tell(why);
+      return nullptr;
+    }
     auto vfs = zerovora::CardVfs::make(path);
-    if (!vfs) return nullptr;
-    auto db = zerovora::open_database(*vfs);
-    if (!db) return nullptr;
+    if (!vfs) {
+      zerovora::tell({path, "SQLite can't reach it but through a link"});
+      return nullptr;
+    }
+    auto db = zerovora::open_database(*vfs, why);
+    if (!db) {
+      zerovora::tell(why);
+      return nullptr;
+    }
     return new zerovora_global{std::move(vfs), std::move(db)};
   } catch (const std::bad_alloc &) {
+    zerovora::tell_out_of_memory();
     return nullptr;
   }
 }
 
 int zerovora_close(zerovora_global *global) {
-  if (global == nullptr) return ZEROVORA_ERROR_ARGUMENT;
+  if (global == nullptr)
+    return zerovora::tell_invalid_argument("zerovora_close");
   delete global;
   return ZEROVORA_OK;
 }
@@ -49,7 +67,7 @@ int zerovora_global_get_file(zerovora_global *global, const char *directory,
                              metadata_table **out) {
   if (global == nullptr || directory == nullptr || name == nullptr ||
       table == nullptr || !zerovora::valid_columns(*table, false)) {
-    return ZEROVORA_ERROR_ARGUMENT;
+    return zerovora::tell_invalid_argument("zerovora_global_get_file");
   }
   try {
     return zerovora::get_file(global->db.get(), directory, name, *table, out);
@@ -64,7 +82,7 @@ int zerovora_global_add_file(zerovora_global *global, const char *directory,
                              const char *tag) {
   if (global == nullptr || directory == nullptr || name == nullptr ||
       title == nullptr || author == nullptr || tag == nullptr) {
-    return ZEROVORA_ERROR_ARGUMENT;
+    return zerovora::tell_invalid_argument("zerovora_global_add_file");
   }
   return zerovora::add_file(global->db.get(), directory, name, size, mtime,
                             title, author, tag);
@@ -74,12 +92,12 @@ int zerovora_global_change_file(zerovora_global *global, const char *directory,
                                 const char *name, const metadata_table *table) {
   if (global == nullptr || directory == nullptr || name == nullptr ||
       table == nullptr || !zerovora::valid_columns(*table, true)) {
-    return ZEROVORA_ERROR_ARGUMENT;
+    return zerovora::tell_invalid_argument("zerovora_global_change_file");
   }
   try {
     return zerovora::change_file(global->db.get(), directory, name, *table);
   } catch (const std::bad_alloc &) {
-    return ZEROVORA_ERROR_NO_MEMORY;
+    return zerovora::tell_out_of_memory();
   }
 }
 

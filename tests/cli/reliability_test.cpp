@@ -108,25 +108,46 @@ TEST_F(ReliabilityTest, EightRunsAtOnceOnOneNewFileLeaveOneEntry) {
   }
 }
 
+// Full of data, or of files (no inode left for the journal, as a full root
+// directory on FAT leaves no entry for it).
 TEST_F(ReliabilityTest, AFullCardRefusesTheAddAndKeepsEverything) {
-  ASSERT_EQ(mount("full-card", kCard.c_str(), "tmpfs", 0, "size=256k"), 0);
-  for (int i = 0; i < 5; ++i) {
-    write_file(kCard + "/" + std::to_string(i), "x");
-    ASSERT_EQ(vorn({kCard + "/" + std::to_string(i), "t", "a", "g"}).status, 0);
+  for (const bool inodes : {false, true}) {
+    SCOPED_TRACE(inodes ? "no inode left" : "no space left");
+    ASSERT_EQ(mount("full-card", kCard.c_str(), "tmpfs", 0,
+                    inodes ? "size=1m,nr_inodes=64" : "size=256k"),
+              0);
+    for (int i = 0; i < 5; ++i) {
+      write_file(kCard + "/" + std::to_string(i), "x");
+      ASSERT_EQ(vorn({kCard + "/" + std::to_string(i), "t", "a", "g"}).status,
+                0);
+    }
+    write_file(kCard + "/new", "new");
+    std::vector<std::string> fillers;
+    if (inodes) {
+      for (int i = 0; std::FILE *f = std::fopen(
+                          (kCard + "/filler" + std::to_string(i)).c_str(), "w");
+           ++i) {
+        std::fclose(f);
+        fillers.push_back(kCard + "/filler" + std::to_string(i));
+      }
+    } else {
+      fill_up(kCard);
+      fillers.push_back(kCard + "/filler");
+    }
+    const auto run = vorn({kCard + "/new", "t", "a", "g"});
+    EXPECT_EQ(run.status, ZEROVORA_ERROR_FULL);
+    EXPECT_EQ(run.out, progress(kCard + "/new", "t", "a", "g"));
+    EXPECT_EQ(run.err, "zerovora: " + kDatabaseFile + ": the card is full\n");
+    EXPECT_EQ(integrity_check(kDatabaseFile), "ok");
+    EXPECT_EQ(count_entries(kDatabaseFile), 5);
+    for (int i = 0; i < 5; ++i) {
+      EXPECT_TRUE(read_entry(kCard, kCard, std::to_string(i)));
+    }
+    ASSERT_EQ(unlink(fillers.back().c_str()), 0);
+    EXPECT_EQ(vorn({kCard + "/new", "t", "a", "g"}).status, 0);
+    EXPECT_EQ(count_entries(kDatabaseFile), 6);
+    ASSERT_EQ(umount(kCard.c_str()), 0);
   }
-  write_file(kCard + "/new", "new");
-  fill_up(kCard);
-  const auto run = vorn({kCard + "/new", "t", "a", "g"});
-  EXPECT_EQ(run.status, ZEROVORA_ERROR_FULL);
-  EXPECT_EQ(run.out, progress(kCard + "/new", "t", "a", "g"));
-  EXPECT_EQ(integrity_check(kDatabaseFile), "ok");
-  EXPECT_EQ(count_entries(kDatabaseFile), 5);
-  for (int i = 0; i < 5; ++i) {
-    EXPECT_TRUE(read_entry(kCard, kCard, std::to_string(i)));
-  }
-  ASSERT_EQ(unlink((kCard + "/filler").c_str()), 0);
-  EXPECT_EQ(vorn({kCard + "/new", "t", "a", "g"}).status, 0);
-  EXPECT_EQ(count_entries(kDatabaseFile), 6);
 }
 
 TEST_F(ReliabilityTest, AReadOnlyCardRefusesWritesAndKeepsItsBytes) {
@@ -136,7 +157,11 @@ TEST_F(ReliabilityTest, AReadOnlyCardRefusesWritesAndKeepsItsBytes) {
   ASSERT_EQ(
       mount(nullptr, kCard.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr),
       0);
-  EXPECT_EQ(vorn({kCard + "/new", "t", "a", "g"}).status, 255);
+  auto run = vorn({kCard + "/new", "t", "a", "g"});
+  EXPECT_EQ(run.status, 255);
+  EXPECT_EQ(run.err, "zerovora: " + kDatabaseFile +
+                         ": no database file can be made: the card is "
+                         "read-only\n");
   ASSERT_EQ(mount(nullptr, kCard.c_str(), nullptr, MS_REMOUNT, nullptr), 0);
   EXPECT_FALSE(exists(kDatabaseFile));
   ASSERT_EQ(vorn({kCard + "/known", "t", "a", "g"}).status, 0);
@@ -144,10 +169,11 @@ TEST_F(ReliabilityTest, AReadOnlyCardRefusesWritesAndKeepsItsBytes) {
   ASSERT_EQ(
       mount(nullptr, kCard.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr),
       0);
-  auto run = vorn({kCard + "/new", "t", "a", "g"});
+  run = vorn({kCard + "/new", "t", "a", "g"});
   EXPECT_EQ(run.status, ZEROVORA_ERROR_READ_ONLY);
   EXPECT_EQ(run.out, progress(kCard + "/new", "t", "a", "g"));
-  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.err, "zerovora: " + kDatabaseFile +
+                         ": the card or the file is read-only\n");
   EXPECT_EQ(vorn({kCard + "/known", "T", "A", "G"}).status,
             ZEROVORA_ERROR_READ_ONLY);
   EXPECT_TRUE(read_file(kDatabaseFile) == before) << "the file changed";
@@ -166,6 +192,8 @@ TEST_F(ReliabilityTest, AnEntryTooLongToReadIsLeftAlone) {
   const std::string before = read_file(kDatabaseFile);
   const auto run = vorn({path, "T", "A", "G"});
   EXPECT_EQ(run.status, ZEROVORA_ERROR_EXISTS);
+  EXPECT_EQ(run.err, "zerovora: " + kDatabaseFile +
+                         ": it already holds an entry for that file\n");
   EXPECT_TRUE(read_file(kDatabaseFile) == before) << "the file changed";
 }
 
@@ -247,7 +275,9 @@ TEST_F(ReliabilityTest, EveryKindOfPathHasADefinedOutcome) {
       EXPECT_EQ(entry->mtime, c.mtime == -1 ? st.st_mtime : c.mtime);
     } else {
       EXPECT_FALSE(entry);
-      EXPECT_EQ(run.err, "vorn: " + c.path + ": No such file or directory\n");
+      EXPECT_EQ(run.err, "vorn: " + c.path +
+                             ": No such file or directory; the lookup found "
+                             "no entry for it, so none was added\n");
     }
   }
   EXPECT_EQ(stored_entry(kCard, kCard, "link").size, 5);

@@ -112,7 +112,7 @@ TEST_F(VornTest, WithoutTheMediaRootItFailsAfterTheProgressLine) {
   const auto run = vorn({"/media/f", "t", "a", "g"});
   EXPECT_EQ(run.status, 255);
   EXPECT_EQ(run.out, progress("/media/f", "t", "a", "g") + kOpenFailure);
-  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.err, kNoCard);
   EXPECT_FALSE(exists(kCard));
 }
 
@@ -145,6 +145,7 @@ TEST_F(VornTest, WithNoCardMountedNothingIsWritten) {
   const auto run = vorn({"/media/f", "t", "a", "g"});
   EXPECT_EQ(run.status, 255);
   EXPECT_EQ(run.out, progress("/media/f", "t", "a", "g") + kOpenFailure);
+  EXPECT_EQ(run.err, kNoCard);
   EXPECT_TRUE(std::filesystem::is_empty(kCard));
 }
 
@@ -152,7 +153,9 @@ TEST_F(VornTest, AMissingFileIsReportedAndNotAdded) {
   const auto run = vorn({"missing.txt", "t", "a", "g"});
   EXPECT_EQ(run.status, 66);
   EXPECT_EQ(run.out, progress("missing.txt", "t", "a", "g"));
-  EXPECT_EQ(run.err, "vorn: missing.txt: No such file or directory\n");
+  EXPECT_EQ(run.err,
+            "vorn: missing.txt: No such file or directory; the lookup found "
+            "no entry for it, so none was added\n");
   EXPECT_EQ(count_entries(kDatabaseFile), 0);
 }
 
@@ -163,6 +166,9 @@ TEST_F(VornTest, ACorruptDatabaseIsRefusedUntouched) {
   const auto run = vorn({kCard + "/f", "t", "a", "g"});
   EXPECT_EQ(run.status, 255);
   EXPECT_EQ(run.out, progress(kCard + "/f", "t", "a", "g") + kOpenFailure);
+  EXPECT_EQ(run.err, "zerovora: " + kDatabaseFile +
+                         ": not a database of this library: not an SQLite "
+                         "database\n");
   EXPECT_TRUE(read_file(kDatabaseFile) == junk) << "the file changed";
 }
 

@@ -71,7 +71,7 @@ TEST_F(RegistrationTest, WithoutTheMediaRootNothingHappens) {
   ASSERT_EQ(rmdir(kCard.c_str()), 0);
   EXPECT_EQ(run("/media/x", "t", "a", "g"), kResultDatabaseUnavailable);
   EXPECT_EQ(out_, "failed to open globaldb.");
-  EXPECT_EQ(err_, "");
+  EXPECT_EQ(err_, "vorn: " + kCard + ": no card is mounted there\n");
   EXPECT_FALSE(exists(kCard));
 }
 
@@ -83,13 +83,22 @@ TEST_F(RegistrationTest, ADatabaseFileThatIsNotOursIsRefusedUntouched) {
   write_file(kDatabaseFile, junk);
   EXPECT_EQ(run(path, "t", "a", "g"), kResultDatabaseUnavailable);
   EXPECT_EQ(out_, "failed to open globaldb.");
+  // The library's line alone: a card is in.
+  EXPECT_EQ(err_, "zerovora: " + kDatabaseFile +
+                      ": not a database of this library: too short for one "
+                      "(91 bytes)\n");
   EXPECT_TRUE(read_file(kDatabaseFile) == junk) << "the file changed";
 }
 
+// The line names the file with its control bytes escaped: a name from a
+// card must not reach a terminal as it is.
 TEST_F(RegistrationTest, AFileWhoseStatusCantBeReadIsNotAdded) {
-  EXPECT_EQ(run(kCard + "/missing", "t", "a", "g"), kResultFileUnreadable);
+  EXPECT_EQ(run(kCard + "/missing\x1b]0;x\x07\\", "t", "a", "g"),
+            kResultFileUnreadable);
   EXPECT_EQ(out_, "");
-  EXPECT_EQ(err_, "vorn: " + kCard + "/missing: No such file or directory\n");
+  EXPECT_EQ(err_, "vorn: " + kCard +
+                      "/missing\\x1b]0;x\\x07\\x5c: No such file or directory; "
+                      "the lookup found no entry for it, so none was added\n");
   EXPECT_EQ(count_entries(kDatabaseFile), 0);
 }
 

@@ -3,9 +3,11 @@
 #ifndef VORN_TESTS_STANDIN_FIXTURE_H
 #define VORN_TESTS_STANDIN_FIXTURE_H
 
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -63,11 +65,22 @@ class StandInTest : public PrivateCardTest {
         ZEROVORA_OK);
   }
 
-  // Expects open() to refuse the database file and to leave every file on
-  // the card and off it as it was.
-  void expect_refused() const {
+  // Expects open() to refuse the database file, to say why in one line on
+  // standard error ("zerovora: " and a text that holds `reason`), and to
+  // leave every file on the card and off it as it was.
+  void expect_refused(const std::string &reason) const {
     const Tree before = tree_of(kMedia);
+    ::testing::internal::CaptureStderr();
     EXPECT_FALSE(open());
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(said.rfind("zerovora: ", 0), 0u) << said;
+    EXPECT_EQ(said.find('\n'), said.size() - 1) << said;
+    EXPECT_NE(said.find(reason), std::string::npos) << said;
+    EXPECT_EQ(
+        std::count_if(said.begin(), said.end(),
+                      [](unsigned char c) { return c < 0x20 || c == 0x7f; }),
+        1)
+        << "a control byte besides the line's end: " << said;
     EXPECT_EQ(changes(before, tree_of(kMedia)), "");
   }
 

@@ -61,7 +61,10 @@ CardCalls trace_card_calls(const std::vector<std::string> &command,
 std::vector<std::string> faults_for(const std::string &call) {
   std::vector<std::string> faults = {"signal=KILL", "error=EIO"};
   if (call.find("write") != std::string::npos) faults.push_back("error=ENOSPC");
-  if (call == "openat") faults.push_back("error=EACCES");
+  // A journal that can't be made for want of room: a full card, or a full
+  // root directory on FAT.
+  if (call == "openat")
+    faults.insert(faults.end(), {"error=EACCES", "error=ENOSPC"});
   return faults;
 }
 

@@ -15,6 +15,8 @@ namespace vorn::testing {
 
 inline const std::string kUsage = "Usage: vorn [file] [title] [author] [tag]\n";
 inline const std::string kOpenFailure = "failed to open globaldb.";
+inline const std::string kNoCard =
+    "vorn: " + kCard + ": no card is mounted there\n";
 
 // The progress line that vorn prints for these values.
 std::string progress(const std::string &file, const std::string &title,

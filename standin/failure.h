@@ -1,0 +1,54 @@
+// Why a call of the library failed, told on standard error as one line:
+// "zerovora: PATH: CAUSE". The code that decides on a failure words its
+// cause; the C function that the caller called tells it, once, on its way
+// out.
+#ifndef ZEROVORA_FAILURE_H
+#define ZEROVORA_FAILURE_H
+
+#include <sqlite3.h>
+
+#include <string>
+
+namespace zerovora {
+
+// How long a call waits for other processes that hold the database.
+inline constexpr int kBusyTimeoutMs = 10000;
+
+struct Failure {
+  // The file concerned (the database file, its journal, a side file), or
+  // empty for none.
+  std::string path;
+  // What went wrong, in plain words.
+  std::string cause;
+};
+
+// Writes `failure` as one line on standard error, "zerovora: PATH: CAUSE"
+// (or "zerovora: CAUSE" without a path). Control bytes and backslashes are
+// written as \xHH: a path or a cause may hold what a card wrote, which must
+// not reach a terminal as it is.
+void tell(const Failure &failure);
+
+// The library's result code for SQLite's result `rc` on `db` (which may be
+// null), and its cause in plain words: for an I/O error, the system's
+// reason.
+struct Mapped {
+  int code;
+  std::string cause;
+};
+Mapped from_sqlite(sqlite3 *db, int rc);
+
+// Tells the failure of SQLite's result `rc` on `db`, for its main database
+// file, and returns the library's code for it; returns ZEROVORA_OK,
+// telling nothing, when `rc` is a success.
+int tell_sqlite(sqlite3 *db, int rc);
+
+// Tells that `function` was called with an invalid argument, and returns
+// ZEROVORA_ERROR_ARGUMENT.
+int tell_invalid_argument(const char *function);
+
+// Tells that memory ran out, and returns ZEROVORA_ERROR_NO_MEMORY.
+int tell_out_of_memory();
+
+}  // namespace zerovora
+
+#endif
