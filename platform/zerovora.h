@@ -17,6 +17,10 @@
  *     ZEROVORA_ERROR_ARGUMENT, never a crash. Using a table or a handle after
  *     it was freed or closed is undefined.
  *   - A failed call changes nothing in the database.
+ *   - A failed call may say why in one line on standard error; a call that
+ *     succeeds writes nothing there. (The stand-in writes
+ *     "zerovora: PATH: CAUSE" for every failure but a lookup's, and says
+ *     nothing when no card is mounted: its caller knows the directory.)
  */
 #ifndef ZEROVORA_H
 #define ZEROVORA_H
@@ -59,14 +63,6 @@ extern "C" {
 /* Any other failure to read or write the database file. */
 #define ZEROVORA_ERROR_IO 10
 
-/* The longest entry, in bytes, that the library reads or writes: its key
- * and its values together. Writing a longer one is ZEROVORA_ERROR_ARGUMENT;
- * reading one (only a database prepared elsewhere holds one) is
- * ZEROVORA_ERROR_CORRUPT. Command-line values are far shorter (the kernel
- * allows one argument 128 KiB), so that no value from vorn's command line
- * meets the limit. */
-#define ZEROVORA_MAX_ENTRY_LENGTH (1024 * 1024)
-
 /* Open flags. */
 
 /* Read-write; the database file is created on first use. */
@@ -91,36 +87,14 @@ typedef struct metadata_table metadata_table;
 
 /* Opens the global database kept in `directory` (the card's root directory,
  * where the card is mounted). `flags` must be ZEROVORA_OPEN_DEFAULT. The
- * database file is created on first use when `directory` is a mount point
- * and writable; the directory itself is never created.
+ * database is created on first use; the directory itself is never created.
  *
  * Returns a new handle, to be closed with zerovora_close, or null when the
- * database does not open: `directory` is null, missing, not a directory or
- * not a mount point (no card is in), the flags are unknown, the database
- * file can't be created or read, something other than a regular file (a
- * symbolic link, for one) is in its place, the file has more than one link,
- * something other than a regular file is in its journal's place, or it is
- * not a database that this library wrote (for instance random bytes, a
- * truncated file, an SQLite file of another schema or text encoding, this
- * schema with anything added, or a newer version of it), or the card holds
- * what the library never writes: anything in the place of a write-ahead log
- * or its index (the database file's name with "-wal" or "-shm" appended), or
- * a journal that names a super-journal or that would restore a larger file
- * than there is. A file that is not recognised is never changed, nor is its
- * journal, nor what a link in its place points to.
- *
- * Files other than its own: the library reads, writes, creates or deletes
- * no file but the database file and its journal in `directory` (the journal
- * is deleted when a transaction ends, and rolled back into the file when a
- * writer was killed). Whatever the card holds, it opens nothing through a
- * symbolic link, follows no name written in the card's files, and keeps its
- * temporary data in memory. A call that creates the database file and
- * can't write its schema removes the empty file again.
- *
- * The first open bounds the heap of SQLite in the calling process (16 MiB),
- * unless the process has set a bound of its own, so that no database file
- * can make a lookup load an oversized key into memory; such a lookup fails
- * with ZEROVORA_ERROR_NO_MEMORY. */
+ * database does not open: no card is mounted at `directory`, the database
+ * can't be created or read, another process holds it for longer than the
+ * library waits, or what is there is not a database that this library
+ * wrote, which is then never changed. (What the project's stand-in refuses,
+ * the files it touches and its bounds are in docs/stand-in.md.) */
 ZEROVORA_API zerovora_global *zerovora_global_open(const char *directory,
                                                    int flags);
 

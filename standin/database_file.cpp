@@ -11,6 +11,7 @@
 #include <string>
 #include <utility>
 
+#include "bounds.h"
 #include "failure.h"
 #include "file_judgement.h"
 #include "schema.h"
@@ -18,10 +19,6 @@
 
 namespace zerovora {
 namespace {
-
-// SQLite's heap in a process that uses the library: an ordinary run needs
-// about 3 MiB (the page cache, the schema, the statements).
-constexpr sqlite3_int64 kHeapLimit = 16 * 1024 * 1024;
 
 // True when SQLite's result `rc` on `db` is a success; otherwise `why` gets
 // its cause.
@@ -73,7 +70,7 @@ bool harden(sqlite3 *db, Failure &why) {
   if (sqlite3_hard_heap_limit64(-1) == 0) sqlite3_hard_heap_limit64(kHeapLimit);
   sqlite3_busy_timeout(db, kBusyTimeoutMs);
   sqlite3_extended_result_codes(db, 1);
-  sqlite3_limit(db, SQLITE_LIMIT_LENGTH, ZEROVORA_MAX_ENTRY_LENGTH);
+  sqlite3_limit(db, SQLITE_LIMIT_LENGTH, kMaxEntryLength);
   const std::pair<int, int> settings[] = {
       {SQLITE_DBCONFIG_DEFENSIVE, 1},
       {SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0},

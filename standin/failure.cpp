@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "bounds.h"
 #include "zerovora.h"
 
 namespace zerovora {
@@ -69,7 +70,7 @@ Mapped from_sqlite(sqlite3 *db, int rc) {
     case SQLITE_TOOBIG:
       return {ZEROVORA_ERROR_ARGUMENT,
               "an entry longer than the library writes (" +
-                  std::to_string(ZEROVORA_MAX_ENTRY_LENGTH) + " bytes)"};
+                  std::to_string(kMaxEntryLength) + " bytes)"};
     case SQLITE_IOERR:
     case SQLITE_CANTOPEN: {
       const int error = db != nullptr ? sqlite3_system_errno(db) : 0;

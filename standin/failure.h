@@ -11,9 +11,6 @@
 
 namespace zerovora {
 
-// How long a call waits for other processes that hold the database.
-inline constexpr int kBusyTimeoutMs = 10000;
-
 struct Failure {
   // The file concerned (the database file, its journal, a side file), or
   // empty for none.

@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "bounds.h"
 #include "database.h"
 #include "files.h"
 #include "vorn_fixture.h"
@@ -187,7 +188,7 @@ TEST_F(ReliabilityTest, AnEntryTooLongToReadIsLeftAlone) {
   write_file(path, "x");
   ASSERT_EQ(vorn({path, "t", "a", "g"}).status, 0);
   run_sql(kDatabaseFile, "UPDATE files SET tag = cast(zeroblob(" +
-                             std::to_string(ZEROVORA_MAX_ENTRY_LENGTH + 1) +
+                             std::to_string(zerovora::kMaxEntryLength + 1) +
                              ") AS TEXT)");
   const std::string before = read_file(kDatabaseFile);
   const auto run = vorn({path, "T", "A", "G"});

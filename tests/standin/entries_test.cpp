@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "bounds.h"
 #include "files.h"
 #include "sqlite_owners.h"
 #include "standin_fixture.h"
@@ -15,7 +16,7 @@ namespace {
 
 TEST_F(StandInTest, EntriesBeyondTheLimitsAreFailuresAndStayAsTheyAre) {
   add_sample();
-  const std::string too_long(ZEROVORA_MAX_ENTRY_LENGTH, 'x');
+  const std::string too_long(zerovora::kMaxEntryLength, 'x');
   EXPECT_EQ(zerovora_global_add_file(open().get(), "/e", "f", 1, 2,
                                      too_long.c_str(), "", ""),
             ZEROVORA_ERROR_ARGUMENT);
@@ -23,7 +24,7 @@ TEST_F(StandInTest, EntriesBeyondTheLimitsAreFailuresAndStayAsTheyAre) {
   // entries beyond the limits are made without that bound.
   sqlite3_hard_heap_limit64(0);
   const std::string big = "cast(zeroblob(" +
-                          std::to_string(ZEROVORA_MAX_ENTRY_LENGTH + 1) +
+                          std::to_string(zerovora::kMaxEntryLength + 1) +
                           ") AS TEXT)";
   const std::string key =
       "cast(zeroblob(" + std::to_string(17 << 20) + ") AS TEXT)";
