@@ -10,7 +10,7 @@
 # labelled end-to-end) again on this machine's runtime (Debian 12); for
 # armhf, the route of a firmware recipe is tried too
 # (tests/build/recipe_test.sh).
-# armel: the route of a device maker's SDK, as the README gives it, with
+# armel: the route of a device maker's SDK, as docs/device.md gives it, with
 # Debian's ARM soft-float GCC cross compiler as the SDK's compilers, a Debian
 # 12 armel sysroot (its C library matches the compiler's) and
 # VORN_ZEROVORA=system against a libzerovora.so.0 built beforehand for armel
@@ -108,7 +108,7 @@ sdk_build() {
   library=$build/device-library/root/usr/lib/libzerovora.so.0
   export VORN_ZEROVORA_LIBRARY=$library
 
-  # The README's command, word for word but for the paths, which proves
+  # The command of docs/device.md, word for word but for the paths, which proves
   # what it says (the preset sdk-armel gives the same settings).
   sdk_configure() {
     cmake -S "$top" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/sysroot.cmake" \
