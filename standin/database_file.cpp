@@ -196,10 +196,8 @@ void remove_made_file(sqlite3 *db, const std::string &path,
                       const FileId &made) {
   const ExclusiveLock lock(db);
   struct stat st {};
-  Failure unused;
-  if (lock.held() && judge_before_reading(db, unused) == FileIs::kBlank &&
-      lstat(path.c_str(), &st) == 0 && st.st_dev == made.device &&
-      st.st_ino == made.inode) {
+  if (lock.held() && lstat(path.c_str(), &st) == 0 && st.st_size == 0 &&
+      st.st_dev == made.device && st.st_ino == made.inode) {
     unlink(path.c_str());
   }
 }

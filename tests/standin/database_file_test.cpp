@@ -242,6 +242,12 @@ TEST_F(StandInTest, OpenRefusesSideFilesThatItNeverWritesAndTouchesNothing) {
                     journal_bytes(1, kCard + "/\x1b]0;owned\x07\x1b[2J\r"));
        },
        "names a super-journal"},
+      {"a journal naming a file, beside no database file",
+       [&] {
+         std::filesystem::remove(file_);
+         write_file(kJournal, journal_bytes(1, off_card + "/precious"));
+       },
+       "names a super-journal"},
       {"a journal naming a FIFO",
        [&] {
          mkfifo(fifo.c_str(), 0644);
