@@ -4,6 +4,7 @@
 #   test   GoogleTest, the X server, valgrind and the formatter the suite uses
 #   demo   the sqlite3 shell that shows the stored entries
 #   bench  the X server, the sqlite3 shell and valgrind that the benchmark runs
+#   fuzz   clang and its runtime with libFuzzer, for the fuzz target
 #   sdk:ARCH  Debian's GCC cross compiler for ARCH (armel), which stands for
 #          a device maker's SDK
 #   device  what scripts/device-build.sh builds with: mmdebstrap (and uidmap,
@@ -31,6 +32,7 @@ for purpose in "$@"; do
     test) packages+=(libgtest-dev xvfb x11-utils clang-format util-linux valgrind strace busybox) ;;
     demo) packages+=(sqlite3 xvfb x11-utils util-linux) ;;
     bench) packages+=(sqlite3 xvfb x11-utils util-linux valgrind) ;;
+    fuzz) packages+=(clang libclang-rt-dev) ;;
     *) echo "install-deps.sh: unknown purpose: $purpose" >&2; exit 2 ;;
   esac
 done
