@@ -3,8 +3,9 @@
 # sanitizers (the fuzz preset, in build-fuzz/), replays its committed seeds
 # (tests/fuzz/seeds) as CTest does, then fuzzes for SECONDS (120 when not
 # given) from a copy of them. A finding is written to build-fuzz/findings/
-# and fails the run; once fixed, add it to the seeds. Runs as root: the
-# target mounts a card of its own in a private mount namespace.
+# and fails the run; once fixed, add it to the seeds. The target mounts a
+# card of its own in a private mount namespace (in a user namespace that
+# maps root, for an ordinary user).
 #   scripts/fuzz.sh [SECONDS]
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
