@@ -5,6 +5,7 @@
 #   demo   the sqlite3 shell that shows the stored entries
 #   bench  the X server, the sqlite3 shell and valgrind that the benchmark runs
 #   fuzz   clang and its runtime with libFuzzer, for the fuzz target
+#   coverage  gcovr, which reports the coverage build's figures
 #   sdk:ARCH  Debian's GCC cross compiler for ARCH (armel), which stands for
 #          a device maker's SDK
 #   device  what scripts/device-build.sh builds with: mmdebstrap (and uidmap,
@@ -33,6 +34,7 @@ for purpose in "$@"; do
     demo) packages+=(sqlite3 xvfb x11-utils util-linux) ;;
     bench) packages+=(sqlite3 xvfb x11-utils util-linux valgrind) ;;
     fuzz) packages+=(clang libclang-rt-dev) ;;
+    coverage) packages+=(gcovr) ;;
     *) echo "install-deps.sh: unknown purpose: $purpose" >&2; exit 2 ;;
   esac
 done
