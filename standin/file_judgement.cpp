@@ -42,11 +42,20 @@ std::uint32_t mark_value(const HeaderBytes &header, const HeaderMark &mark) {
                         : big_endian(&header[mark.offset]);
 }
 
+bool has_no_marks(const HeaderBytes &header) {
+  return big_endian(&header[kUserVersionOffset]) == 0 &&
+         big_endian(&header[kApplicationIdOffset]) == 0;
+}
+
 // Empty when `header` has SQLite's magic and every mark of ours; otherwise
 // why the file is not ours, naming the first mark that differs.
 std::string unmarked(const HeaderBytes &header) {
   if (std::memcmp(header.data(), kMagic, sizeof kMagic) != 0) {
     return std::string(kNotOurs) + "not an SQLite database";
+  }
+  if (has_no_marks(header)) {
+    return std::string(kNotOurs) +
+           "an SQLite database with none of this library's marks";
   }
   for (const HeaderMark &mark : kHeaderMarks) {
     const std::uint32_t value = mark_value(header, mark);
@@ -56,11 +65,6 @@ std::string unmarked(const HeaderBytes &header) {
     }
   }
   return "";
-}
-
-bool has_no_marks(const HeaderBytes &header) {
-  return big_endian(&header[kUserVersionOffset]) == 0 &&
-         big_endian(&header[kApplicationIdOffset]) == 0;
 }
 
 // Reads the header through SQLite's own file of `db`; what lies past the

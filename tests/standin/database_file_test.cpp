@@ -80,7 +80,7 @@ TEST_F(StandInTest, OpenRefusesFilesThatAreNotItsOwnAndLeavesThemAlone) {
 
   std::filesystem::remove(file_);
   run_sql(file_, "CREATE TABLE other (x); INSERT INTO other VALUES (1);");
-  expect_refused("user version 0");
+  expect_refused("an SQLite database with none of this library's marks");
 
   std::filesystem::remove(file_);
   add_sample();
