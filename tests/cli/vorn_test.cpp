@@ -87,6 +87,9 @@ TEST_F(VornTest, OnlyLeadingToolkitOptionsReachTheToolkit) {
 }
 
 TEST_F(VornTest, NamesOfNoFileEntryAreRefusedAndChangeNothing) {
+  // Refused before the database is opened, which would make its file.
+  ASSERT_EQ(vorn({"", "t", "a", "g"}).status, kResultNotAFileName);
+  EXPECT_FALSE(exists(kDatabaseFile));
   const std::string folder = kCard + "/books";
   ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
   write_file(folder + "/books", "inner");

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -236,6 +237,13 @@ TEST_F(StandInTest, OpenRefusesSideFilesThatItNeverWritesAndTouchesNothing) {
        [&] { write_file(kJournal, journal_bytes(1, off_card + "/precious")); },
        "-journal: not a journal of this library, left as it is: it names a "
        "super-journal"},
+      {"a journal hard-linked to a book",
+       [&] { link(book.c_str(), kJournal.c_str()); },
+       "not a journal of this library, left as it is: a file with a second "
+       "link"},
+      {"a journal restoring a larger file, in pages fewer than its bytes",
+       [&] { write_file(kJournal, journal_bytes(100, "")); },
+       "to 409600 bytes"},
       {"a journal naming a file with control bytes in its name",
        [&] {
          write_file(kJournal,
@@ -277,9 +285,12 @@ TEST_F(StandInTest, OpenRefusesSideFilesThatItNeverWritesAndTouchesNothing) {
   }
 }
 
+// An empty file that was there before is not the run's to remove.
 TEST_F(StandInTest, AFirstOpenThatCantWriteTheSchemaLeavesNoFile) {
   ASSERT_EQ(mount("full-card", kCard.c_str(), "tmpfs", 0, "size=64k"), 0);
   fill_up(kCard);
+  expect_refused("the card is full");
+  write_file(file_, "");
   expect_refused("the card is full");
 }
 
@@ -305,9 +316,12 @@ TEST_F(StandInTest, AFileNoLongerAtItsPathIsForeign) {
 TEST_F(StandInTest, ALockHeldThroughTheOpenRefusesIt) {
   add_sample();
   const HeldLock lock(file_, "BEGIN EXCLUSIVE");
+  const auto start = std::chrono::steady_clock::now();
   expect_refused(
       "locked by another process for longer than the library "
       "waits (10 s)");
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(9))
+      << "gave up before the wait that the line names";
 }
 
 // Each mark of the header, changed alone in a file of ours, makes it
