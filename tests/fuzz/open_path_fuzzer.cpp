@@ -11,7 +11,6 @@
 // Input: a byte of flags (1: a -wal, 2: a -shm, 4: a journal, 8: a database
 // file), two bytes (little-endian) of the database file's length, the
 // database file's bytes, and the journal's bytes: the rest.
-#include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -28,6 +27,7 @@
 
 #include "card.h"
 #include "card_names.h"
+#include "private_namespace.h"
 #include "zerovora.h"
 
 namespace {
@@ -99,29 +99,17 @@ void use(zerovora_global *global) {
   }
 }
 
-// Enters a mount namespace of its own, in a user namespace that maps root
-// when not run as root.
-bool enter_private_namespace() {
-  const uid_t uid = geteuid();
-  const gid_t gid = getegid();
-  if (uid == 0) return unshare(CLONE_NEWNS) == 0;
-  if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) return false;
-  write("/proc/self/setgroups", "deny");
-  write("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1");
-  write("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1");
-  return geteuid() == 0;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
   // A card of its own in a private mount namespace, as the tests have.
-  if (!enter_private_namespace() ||
-      mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-      mount("fuzz", kMedia.c_str(), "tmpfs", 0, "size=64m") != 0 ||
+  const std::string namespace_error =
+      vorn::testing::enter_private_mount_namespace();
+  if (!namespace_error.empty()) fail(namespace_error);
+  if (mount("fuzz", kMedia.c_str(), "tmpfs", 0, "size=64m") != 0 ||
       mkdir(kCard.c_str(), 0755) != 0 ||
       mount("fuzz", kCard.c_str(), "tmpfs", 0, "size=32m") != 0) {
-    fail("no private card: no mount or user namespace");
+    fail("no private card");
   }
   write(kOffCard, "off the card");
   return 0;
