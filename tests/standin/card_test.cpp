@@ -38,5 +38,21 @@ TEST_F(StandInTest, AFolderBoundOverItselfIsACard) {
   EXPECT_TRUE(exists(folder + "/" + zerovora::kDatabaseFileName));
 }
 
+// A line names the directory that the caller gave with its control bytes
+// escaped, whatever it holds.
+TEST_F(StandInTest, ALineNeverHoldsAControlByteOfAName) {
+  const std::string folder = "/media/\x1b]0;x\x07";
+  ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+  mount_over_itself(folder);
+  write_file(folder + "/" + zerovora::kDatabaseFileName, "junk");
+  ::testing::internal::CaptureStderr();
+  EXPECT_FALSE(GlobalDatabase(zerovora_global_open(folder.c_str(), 0)));
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "zerovora: /media/\\x1b]0;x\\x07/" +
+                std::string(zerovora::kDatabaseFileName) +
+                ": not a database of this library: too short for one (4 "
+                "bytes)\n");
+}
+
 }  // namespace
 }  // namespace vorn::testing
