@@ -11,6 +11,9 @@
 #   device  what scripts/device-build.sh builds with: mmdebstrap (and uidmap,
 #          for an ordinary user's sysroot), clang, lld, curl, readelf and
 #          qemu-user
+#   vm     what scripts/device-vm.sh boots the emulated board with: QEMU,
+#          mmdebstrap and the tools that make its root, initramfs and card,
+#          and those that check a card's image: fsck, mtools and sqlite3
 #   runtime:ARCH  the build machine's own runtime for ARCH: the libraries
 #          that vorn and its tests load, to run them on it under qemu-user
 # Packages already present are left alone; only missing ones are installed.
@@ -29,6 +32,8 @@ for purpose in "$@"; do
       foreign+=("$arch")
       packages+=("libgtk2.0-0:$arch" "libsqlite3-0:$arch" "libstdc++6:$arch") ;;
     device) packages+=(mmdebstrap uidmap clang lld curl binutils qemu-user file) ;;
+    vm) packages+=(qemu-system-arm mmdebstrap uidmap curl squashfs-tools kmod fdisk cpio dosfstools
+      exfatprogs mtools sqlite3) ;;
     build) packages+=(g++ cmake make pkgconf libgtk2.0-dev libglib2.0-dev libsqlite3-dev) ;;
     test) packages+=(libgtest-dev xvfb x11-utils clang-format util-linux valgrind strace busybox) ;;
     demo) packages+=(sqlite3 xvfb x11-utils util-linux) ;;
