@@ -5,9 +5,15 @@
 # and without the loader's cache, which would otherwise lead it to the build
 # machine's multiarch libraries. With VORN_TARGET_RUNTIME=host the program
 # runs on the build machine's multiarch runtime instead (qemu's default).
+# On an armv7 machine, an armhf program runs without qemu.
 set -euo pipefail
 qemu=$1 root=$2 triplet=$3
 shift 3
+# On the target's own kind of machine (the emulated board), the program runs
+# as it is.
+if [ "$triplet:$(uname -m)" = arm-linux-gnueabihf:armv7l ]; then
+  exec "$@"
+fi
 # A program under qemu-user has the emulator's threads, and a process with
 # threads can't enter a user namespace, which a test needs for its private
 # card when it is not run as root: an ordinary user's program runs in one of

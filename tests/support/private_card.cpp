@@ -5,9 +5,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "private_namespace.h"
+#include "process.h"
 
 namespace vorn::testing {
 namespace {
@@ -19,7 +21,17 @@ std::string failure(const char *what) {
 // Entered before main, while the test program has one thread.
 const std::string namespace_error = enter_private_mount_namespace();
 
+// The SD card's partition, and how it is formatted; empty for a tmpfs card.
+const std::string card_setting =
+    std::getenv("VORN_TEST_CARD") ? std::getenv("VORN_TEST_CARD") : "";
+const std::string card_device = card_setting.substr(card_setting.find(':') + 1);
+
 }  // namespace
+
+std::string card_format() {
+  return card_setting.empty() ? "tmpfs"
+                              : card_setting.substr(0, card_setting.find(':'));
+}
 
 void PrivateCardTest::SetUp() {
   ASSERT_EQ(namespace_error, "")
@@ -28,7 +40,22 @@ void PrivateCardTest::SetUp() {
       << failure("mounting a tmpfs over /media");
   ASSERT_EQ(mkdir(kCard.c_str(), 0755), 0)
       << failure("creating the media root");
-  ASSERT_EQ(mount("card", kCard.c_str(), "tmpfs", 0, "mode=0755,size=64m"), 0)
+  if (!fat_card()) {
+    ASSERT_EQ(mount("card", kCard.c_str(), "tmpfs", 0, "mode=0755,size=64m"), 0)
+        << failure("mounting the card");
+    return;
+  }
+  const bool fat32 = card_format() == "fat32";
+  ASSERT_TRUE(fat32 || card_format() == "exfat")
+      << "VORN_TEST_CARD is FORMAT:DEVICE, with fat32 or exfat";
+  const auto made = run_process(
+      fat32 ? std::vector<std::string>{"mkfs.vfat", "-F", "32", card_device}
+            : std::vector<std::string>{"mkfs.exfat", card_device},
+      {"PATH=/usr/sbin:/usr/bin:/sbin:/bin"});
+  ASSERT_EQ(made.status, 0) << "formatting " << card_device << ": " << made.err;
+  ASSERT_EQ(mount(card_device.c_str(), kCard.c_str(), fat32 ? "vfat" : "exfat",
+                  0, nullptr),
+            0)
       << failure("mounting the card");
 }
 
