@@ -69,6 +69,7 @@ if [ ! -e "$guest/.complete" ]; then
   hook=$(
     cat <<HOOK
 set -e
+umask 022
 printf 'root:x:0:0:root:/root:/bin/bash\n' >"\$1/etc/passwd"
 printf 'root:x:0:\n' >"\$1/etc/group"
 ln -sf ../proc/self/mounts "\$1/etc/mtab"
