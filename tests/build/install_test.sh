@@ -14,7 +14,9 @@
 # and busybox tar) over a root it leaves the folders there as they were; an
 # install straight
 # into the prefix, or into /opt/vorn (no DESTDIR, in a private mount
-# namespace with the prefix and /etc made private copies) runs at once.
+# namespace with the prefix and /etc made private copies) runs at once, and
+# so does one into /opt/vorn-long of a build with a long multiarch library
+# folder.
 #
 # Arguments: source dir, build dir, readelf, "stand-in" or "system", whether
 # the C++ runtime is linked in (ON or OFF), "native" or "cross", and the
@@ -123,11 +125,16 @@ if [ "$(id -u)" -eq 0 ]; then
   chown -R 65534:65534 "$work/user"
   as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
 fi
+# The second build's library folder is a multiarch one, and longer than the
+# way from vorn to the stand-in in the build tree, whose RUNPATH an install
+# into /opt/vorn-long rewrites in place.
+long_libdir=lib/$(c++ -print-multiarch)/a-library-folder-of-forty-characters
 for umask in 002 077; do
+  build_libdir=$([ "$umask" = 002 ] && echo lib || echo "$long_libdir")
   "${as_user[@]}" env HOME="$work/user" bash -ec 'umask $2
-    cmake -S "$1/src" -B "$1/build-$2" -DBUILD_TESTING=OFF -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_INSTALL_LIBDIR=lib
+    cmake -S "$1/src" -B "$1/build-$2" -DBUILD_TESTING=OFF -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_INSTALL_LIBDIR="$3"
     cmake --build "$1/build-$2" -j "$(nproc)"
-    cd "$1/build-$2" && cpack' _ "$work/user" "$umask" >/dev/null ||
+    cd "$1/build-$2" && cpack' _ "$work/user" "$umask" "$build_libdir" >/dev/null ||
     fail "the release did not build as an ordinary user with umask $umask"
   user_tarball=$(echo "$work/user/build-$umask"/vorn-*.tar.gz)
   check_entries "$user_tarball"
@@ -150,19 +157,24 @@ done
 echo "vorn-*.tar.gz built as an ordinary user with umask 002 and 077: 0/0, 0755 and 0644, no folders"
 
 cp -a /etc "$work/etc" 2>/dev/null || true
-"$source_dir/scripts/private-card.sh" "$build_dir" env PREFIX="$prefix" BUILD="$build_dir" ETC="$work/etc" bash -euc '
+"$source_dir/scripts/private-card.sh" "$build_dir" env PREFIX="$prefix" BUILD="$build_dir" ETC="$work/etc" \
+  LONG="$work/user/build-077" bash -euc '
   mount --bind "$ETC" /etc
-  # /opt/vorn first, while the loader knows no libzerovora of the prefix.
+  # /opt first, while the loader knows no libzerovora of the prefix.
   mount -t tmpfs opt /opt
   cmake --install "$BUILD" --prefix /opt/vorn >/dev/null
-  status=0
-  usage=$(/opt/vorn/bin/vorn 2>&1) || status=$?
-  [ "$status" -eq 1 ] && [ "$usage" = "Usage: vorn [file] [title] [author] [tag]" ] || exit 1
+  cmake --install "$LONG" --prefix /opt/vorn-long >/dev/null
+  for vorn in /opt/vorn/bin/vorn /opt/vorn-long/bin/vorn; do
+    status=0
+    usage=$("$vorn" 2>&1) || status=$?
+    [ "$status" -eq 1 ] && [ "$usage" = "Usage: vorn [file] [title] [author] [tag]" ] ||
+      { echo "$vorn: $usage" >&2; exit 1; }
+  done
   mkdir -p "$PREFIX"
   mount -t tmpfs prefix "$PREFIX"
   cmake --install "$BUILD" >/dev/null
   printf 12345 >"$VORN_CARD/f"
   "$PREFIX/bin/vorn" "$VORN_CARD/f" t a g >/dev/null
   test -s "$VORN_DATABASE"' ||
-  fail "vorn installed into $prefix or /opt/vorn did not run"
-echo "installed into $prefix and /opt/vorn without DESTDIR: vorn ran at once"
+  fail "vorn installed into $prefix, /opt/vorn or /opt/vorn-long did not run"
+echo "installed into $prefix, /opt/vorn and /opt/vorn-long ($long_libdir) without DESTDIR: vorn ran at once"
