@@ -43,13 +43,14 @@ fi
 # The release is the armhf sysroot's, which the build ran on.
 sysroot=$("$top/scripts/sysroot.sh" armhf)
 codename=$(basename "$sysroot" | cut -d- -f1)
-mirror=$(apt-get indextargets --no-release-info --format '$(REPO_URI)' 'Created-By: Packages' | head -n 1)
+mirror=$("$top/scripts/debian-mirror.sh")
 
 # What the guest boots: the kernel and the modules that its root, its SD
 # card, its shares and the card's file systems need, loaded in this order
 # from the initramfs (virtio's core is built in).
 modules="virtio_pci virtio_blk squashfs overlay 9pnet 9pnet_virtio fscache 9p sdhci cqhci sdhci-pci fat vfat exfat nls_cp437 nls_ascii nls_utf8"
 packages="linux-image-armmp,busybox-static,bash,dash,coreutils,util-linux,mount,grep,sed,findutils,diffutils,libc-bin,procps,xvfb,libgtk2.0-0,libsqlite3-0,sqlite3,libstdc++6,dosfstools,exfatprogs,strace,inotify-tools"
+# The layout version changes when what the hook below does changes.
 key=$(printf '%s' "vm 1 $codename $packages $modules" | sha256sum | cut -c1-12)
 guest=$cache/vm-$codename-armhf-$key
 if [ ! -e "$guest/.complete" ]; then

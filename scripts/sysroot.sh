@@ -23,16 +23,7 @@ else
   mode=unshare
 fi
 
-# The mirror is the one that apt on this machine uses for its own release
-# (named by its codename, or else by a suite such as "stable"), read from
-# apt's sources alone.
-. /etc/os-release
-mirror=$(apt-get indextargets --no-release-info --format '$(REPO_URI) $(RELEASE)' 'Created-By: Packages' |
-  awk -v release="${VERSION_CODENAME:-}" '
-    $2 == release { exact = $1 }
-    $2 !~ /-/ && !other { other = $1 }
-    END { print exact ? exact : other }')
-[ -n "$mirror" ] || { echo "sysroot.sh: apt has no source for $VERSION_CODENAME" >&2; exit 1; }
+mirror=$("$(dirname "$0")/debian-mirror.sh")
 
 # Releases from the oldest that a Debian mirror may still serve, with the
 # GCC whose C++ library each ships.
