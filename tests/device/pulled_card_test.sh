@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Cards pulled mid-write, on the emulated device (scripts/device-vm.sh):
-#   tests/device/pulled_card_test.sh fat32|exfat KILLS
+#   tests/device/pulled_card_test.sh fat32|exfat PULLS
 # Each boot adds and changes entries on one card, logging each run's start
-# and status on the console, and the board is killed after a random count of
-# the journals that the runs create, as a card pulled then would stop it.
-# After each kill, the card's file system is checked here (fsck, read-only;
+# and status on the console, and the board is reset at once, with nothing
+# written back (sysrq's "b"), as a pulled card stops a device: in a random
+# run, held by strace before it deletes its journal, so that the reset
+# lands while the journal is on the card. (A kill from here, or one timed
+# by the journal's appearance, landed after the commit every time.)
+# After each pull, the card's file system is checked here (fsck, read-only;
 # a dirty flag is expected), and on FAT32 the database is read out of the
 # image with mtools and checked with and without its journal. The next boot
 # checks it there too, runs vorn once more and looks up every entry whose run
@@ -17,11 +20,14 @@ database=$card/.zerovora-global.db
 
 integrity() { sqlite3 "$1" 'PRAGMA integrity_check' 2>&1 | head -n 1; }
 
-# In the guest: GUEST BOOT WRITE [NAME TITLES]... where TITLES are the titles
-# that NAME may hold, separated by "|" (an empty one: it may be absent).
+# In the guest: GUEST BOOT RUN DELAY [NAME TITLES]... where the board is
+# reset DELAY seconds after the RUN-th run's journal appears (never for 0),
+# and TITLES
+# are the titles that NAME may hold, separated by "|" (an empty one: it may
+# be absent).
 if [ "${1:-}" = guest ]; then
-  boot=$2 write=$3
-  shift 3
+  boot=$2 journals=$3 delay=$4
+  shift 4
   if [ -e "$database" ]; then
     mkdir /tmp/with /tmp/without
     cp "$database" /tmp/with/db
@@ -45,9 +51,7 @@ if [ "${1:-}" = guest ]; then
     shift 2
   done
   echo "pulled: $checked entries looked up, $lost lost"
-  [ "$write" = 1 ] || exit 0
-  inotifywait -q -m -e create --format 'pulled: made %f' "$card" &
-  sleep 1
+  [ "$journals" -gt 0 ] || exit 0
   for i in $(seq 1 200); do
     if [ $((i % 2)) = 1 ]; then
       name=b$boot-$i title=t$i
@@ -57,14 +61,25 @@ if [ "${1:-}" = guest ]; then
     fi
     echo "pulled: start $name $title"
     status=0
-    vorn "$card/$name" "$title" a g >/dev/null 2>&1 || status=$?
+    if [ "$i" -eq "$journals" ]; then
+      # This run's journal stays on the card for 3 s after the commit's
+      # last write, and the board is reset then.
+      (while [ ! -e "$database-journal" ]; do sleep 0.05; done
+        sleep "$delay"
+        echo b >/proc/sysrq-trigger) &
+      strace -f -qq -o /dev/null -e trace=unlink,unlinkat \
+        -e inject=unlink,unlinkat:delay_enter=3000000 \
+        vorn "$card/$name" "$title" a g >/dev/null 2>&1 || status=$?
+    else
+      vorn "$card/$name" "$title" a g >/dev/null 2>&1 || status=$?
+    fi
     echo "pulled: end $name $title $status"
   done
   exit 0
 fi
 
-format=${1:?usage: tests/device/pulled_card_test.sh fat32|exfat KILLS}
-kills=${2:?usage: tests/device/pulled_card_test.sh fat32|exfat KILLS}
+format=${1:?usage: tests/device/pulled_card_test.sh fat32|exfat PULLS}
+kills=${2:?usage: tests/device/pulled_card_test.sh fat32|exfat PULLS}
 work=$(mktemp -d "${TMPDIR:-/tmp}/vorn-pulled.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 image=$work/card.img
@@ -74,21 +89,18 @@ declare -A titles
 ended=0 lost=0 damaged=0 failed=0 left=0
 for boot in $(seq 1 $((kills + 1))); do
   write=$([ "$boot" -le "$kills" ] && echo 1 || echo 0)
-  args=(guest "$boot" "$write")
+  journals=$([ "$write" = 1 ] && echo $((RANDOM % 5 + 2)) || echo 0)
+  args=(guest "$boot" "$journals" "0.$((RANDOM % 10))")
   for name in "${!titles[@]}"; do args+=("$name" "${titles[$name]}"); done
   log=$work/boot-$boot.log
   "$top/scripts/device-vm.sh" "$image" -- "$0" "${args[@]}" >"$log" 2>&1 &
   vm=$!
-  if [ "$write" = 1 ]; then
-    journals=$((RANDOM % 5 + 2))
-    for _ in $(seq 1200); do
-      [ "$(grep -c 'pulled: made .*-journal$' "$log")" -lt "$journals" ] || break
-      kill -0 "$vm" 2>/dev/null || break
-      sleep 0.1
-    done
-    sleep "0.$((RANDOM % 5))"
-    kill -TERM "$vm" 2>/dev/null || true
-  fi
+  # A boot that would run on without a reset is killed after 10 minutes.
+  for _ in $(seq 600); do
+    kill -0 "$vm" 2>/dev/null || break
+    sleep 1
+  done
+  kill -TERM "$vm" 2>/dev/null || true
   wait "$vm" || true
   grep '^pulled: \(a journal\|guest integrity\|[0-9]* entries\|lost\)' "$log" | sed "s/^/boot $boot: /" || true
   grep -q '^pulled: next run 0$' "$log" || { echo "boot $boot: the next run failed"; failed=$((failed + 1)); }
@@ -96,7 +108,7 @@ for boot in $(seq 1 $((kills + 1))); do
   left=$((left + $(grep -c '^pulled: a journal was left' "$log" || true)))
   damaged=$((damaged + $(grep '^pulled: guest integrity with' "$log" | grep -vc ': ok$' || true)))
   # What each name may hold now: the title of its last run that ended with
-  # 0, or that of a run the kill cut short, or what it held before that.
+  # 0, or that of a run the pull cut short, or what it held before that.
   while read -r _ what name title status; do
     if [ "$what" = start ]; then
       pending=$name pending_title=$title
@@ -113,7 +125,7 @@ for boot in $(seq 1 $((kills + 1))); do
   fi
   [ "$write" = 1 ] || continue
 
-  # The card as the kill left it, read here without any kernel's driver.
+  # The card as the pull left it, read here without any kernel's driver.
   dd if="$image" of="$work/part.img" bs=1M skip=1 status=none
   if [ "$format" = fat32 ]; then
     said=$(fsck.fat -n "$work/part.img" 2>&1 | tail -n +2 | tr '\n' ' ') || true
@@ -131,6 +143,6 @@ for boot in $(seq 1 $((kills + 1))); do
   fi
   echo "boot $boot: fsck: ${said:-nothing}"
 done
-echo "pulled $format cards: $kills kills ($left left a journal), $ended runs ended with 0, $lost entries lost," \
+echo "pulled $format cards: $kills pulls ($left left a journal), $ended runs ended with 0, $lost entries lost," \
   "$damaged damaged databases, $failed next runs failed"
 [ $((lost + damaged + failed)) -eq 0 ]
