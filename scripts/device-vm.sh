@@ -123,8 +123,9 @@ fi
 printf '%s\0' "$@" >"$run/command"
 
 # The initramfs loads the modules and mounts the root (the squashfs under a
-# tmpfs, so that the guest may write), the source tree and the run's share,
-# then starts the second stage from the share as the first process.
+# tmpfs, so that the guest may write) and the run's share, then starts the
+# second stage from the share as the first process; that one mounts the
+# source tree once /tmp and /run are there, since the tree may be in one.
 mkdir "$run/initramfs"
 cp -r "$guest/initramfs/." "$run/initramfs"
 cat >"$run/initramfs/init" <<INIT
@@ -139,8 +140,7 @@ mount -t squashfs -o ro /dev/vda /lower
 mount -t tmpfs -o mode=0755 upper /upper
 mkdir /upper/data /upper/work
 mount -t overlay -o lowerdir=/lower,upperdir=/upper/data,workdir=/upper/work root /root
-mkdir -p "/root$top" /root/vm
-mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144,ro,cache=loose top "/root$top"
+mkdir -p /root/vm
 mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144 vm /root/vm
 umount /proc
 exec switch_root /root /bin/bash /vm/stage2
@@ -157,6 +157,8 @@ mount -t sysfs sys /sys
 mount -t devtmpfs dev /dev
 mount -t tmpfs -o mode=1777 tmp /tmp
 mount -t tmpfs -o mode=0755 run /run
+mkdir -p "$top"
+mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144,ro,cache=loose top "$top"
 status=125
 for _ in \$(seq 300); do [ -b /dev/mmcblk0p1 ] || sleep 0.1; done
 case "\$(cat /vm/format 2>/dev/null)" in
