@@ -93,7 +93,7 @@ for boot in $(seq 1 $((kills + 1))); do
   args=(guest "$boot" "$journals" "0.$((RANDOM % 10))")
   for name in "${!titles[@]}"; do args+=("$name" "${titles[$name]}"); done
   log=$work/boot-$boot.log
-  "$top/scripts/device-vm.sh" "$image" -- "$0" "${args[@]}" >"$log" 2>&1 &
+  "$top/scripts/device-vm.sh" "$image" -- "$top/tests/device/pulled_card_test.sh" "${args[@]}" >"$log" 2>&1 &
   vm=$!
   # A boot that would run on without a reset is killed after 10 minutes.
   for _ in $(seq 600); do
