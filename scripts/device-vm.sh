@@ -194,6 +194,16 @@ qemu-system-arm -M virt,highmem=off -cpu cortex-a15 -smp 2 -m 1024 -nodefaults -
   -device virtio-9p-pci,fsdev=top,mount_tag=top \
   -fsdev "local,id=vm,path=$run,security_model=none" -device virtio-9p-pci,fsdev=vm,mount_tag=vm \
   </dev/null | stdbuf -oL tr -d '\r' &
+# A board that hangs is stopped after VORN_VM_LIMIT seconds (an hour).
+limit=${VORN_VM_LIMIT:-3600}
+while kill -0 $! 2>/dev/null && [ "$limit" -gt 0 ]; do
+  sleep 1
+  limit=$((limit - 1))
+done
+if [ "$limit" -eq 0 ]; then
+  echo "device-vm.sh: the board ran past its limit of ${VORN_VM_LIMIT:-3600} s" >&2
+  exit 124
+fi
 wait $! || true
 rm -f "$run/qemu.pid"
 [ -s "$run/status" ] || { echo "device-vm.sh: the board stopped without the command's status" >&2; exit 125; }
