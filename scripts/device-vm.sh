@@ -33,13 +33,8 @@ build=$top/build-device-armhf
   { echo "device-vm.sh: no armhf build in $build: run scripts/device-build.sh --test armhf" >&2; exit 1; }
 "$top/scripts/install-deps.sh" vm
 
-if [ "$(id -u)" -eq 0 ]; then
-  cache=${VORN_SYSROOT_CACHE:-/var/cache/vorn-sysroots}
-  mode=root
-else
-  cache=${VORN_SYSROOT_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/vorn-sysroots}
-  mode=unshare
-fi
+# shellcheck source=root-cache.sh
+. "$top/scripts/root-cache.sh"
 # The release is the armhf sysroot's, which the build ran on.
 sysroot=$("$top/scripts/sysroot.sh" armhf)
 codename=$(basename "$sysroot" | cut -d- -f1)

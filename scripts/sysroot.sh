@@ -15,13 +15,8 @@ usage="usage: scripts/sysroot.sh armhf|arm64|armel [oldest|newest]"
 arch=${1:?$usage}
 age=${2:-oldest}
 "$(dirname "$0")/triplet.sh" "$arch" >/dev/null
-if [ "$(id -u)" -eq 0 ]; then
-  cache=${VORN_SYSROOT_CACHE:-/var/cache/vorn-sysroots}
-  mode=root
-else
-  cache=${VORN_SYSROOT_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/vorn-sysroots}
-  mode=unshare
-fi
+# shellcheck source=root-cache.sh
+. "$(dirname "$0")/root-cache.sh"
 
 mirror=$("$(dirname "$0")/debian-mirror.sh")
 
