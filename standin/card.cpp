@@ -6,27 +6,19 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 namespace zerovora {
 namespace {
 
-bool is_directory(const char *path) {
-  struct stat st {};
-  return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-// Undoes the octal escapes (\040 for a space) of a path in the mount table.
+// Undoes the octal escapes of a path in the mount table, where the kernel
+// writes a space, a tab, a newline and a backslash as \ and three digits.
 std::string unescape_mount_path(const std::string &field) {
-  const auto is_octal = [](char c) { return c >= '0' && c <= '7'; };
   std::string path;
   for (std::size_t i = 0; i < field.size(); ++i) {
-    if (field[i] == '\\' && i + 3 < field.size() && is_octal(field[i + 1]) &&
-        is_octal(field[i + 2]) && is_octal(field[i + 3])) {
-      path +=
-          static_cast<char>((field[i + 1] - '0') * 64 +
-                            (field[i + 2] - '0') * 8 + (field[i + 3] - '0'));
+    if (field[i] == '\\') {
+      path += static_cast<char>(
+          std::strtoul(field.substr(i + 1, 3).c_str(), nullptr, 8));
       i += 3;
     } else {
       path += field[i];
@@ -38,36 +30,20 @@ std::string unescape_mount_path(const std::string &field) {
 // True when the process's mount table has a mount at `directory`.
 bool listed_as_mount_point(const char *directory) {
   char *canonical = realpath(directory, nullptr);
-  if (canonical == nullptr) return false;
+  // Fails only when the directory, just examined, went meanwhile.
+  if (canonical == nullptr) return false;  // GCOVR_EXCL_BR_LINE
   const std::string wanted(canonical);
   std::free(canonical);
   std::ifstream table("/proc/self/mountinfo");
   std::string line;
   while (std::getline(table, line)) {
-    // The fifth field is the mount point.
-    std::istringstream fields(line);
-    std::string field;
-    for (int i = 0; i < 5 && fields >> field; ++i) {
-    }
+    // The fifth field is the mount point; the kernel writes every field.
+    std::size_t start = 0;
+    for (int field = 0; field < 4; ++field) start = line.find(' ', start) + 1;
+    const std::string field = line.substr(start, line.find(' ', start) - start);
     if (unescape_mount_path(field) == wanted) return true;
   }
   return false;
-}
-
-// True when `directory` is the root of a mounted file system. A bind mount
-// shows only in the mount table when it binds a folder of the file system
-// below it.
-bool is_mount_point(const char *directory) {
-  struct stat self {};
-  struct stat parent {};
-  const std::string up = std::string(directory) + "/..";
-  if (stat(directory, &self) != 0 || stat(up.c_str(), &parent) != 0) {
-    return false;
-  }
-  if (self.st_dev != parent.st_dev || self.st_ino == parent.st_ino) {
-    return true;
-  }
-  return listed_as_mount_point(directory);
 }
 
 // True when nothing, or a regular file with at most one link, is at `path`;
@@ -101,25 +77,47 @@ bool is_nothing_or_single_file(const std::string &path, const char *kind,
 // True when nothing is at `path`, not even a dangling link; otherwise
 // `why` says that the library never writes the `kind` there.
 bool is_nothing(const std::string &path, const char *kind, Failure &why) {
+  why.path = path;
   struct stat st {};
-  if (lstat(path.c_str(), &st) != 0 && errno == ENOENT) return true;
-  why = {path, std::string(kind) +
-                   " that this library never writes, left as it is: remove "
-                   "it, or let the program that wrote it finish"};
+  if (lstat(path.c_str(), &st) != 0) {
+    why.cause = std::strerror(errno);
+    return errno == ENOENT;
+  }
+  why.cause = std::string(kind) +
+              " that this library never writes, left as it is: remove it, "
+              "or let the program that wrote it finish";
   return false;
 }
 
 }  // namespace
 
-bool is_card(const char *directory) {
-  return is_directory(directory) && is_mount_point(directory);
+bool is_card(const char *directory, Failure &why) {
+  why = {directory, ""};
+  struct stat self {};
+  struct stat parent {};
+  const std::string up = std::string(directory) + "/..";
+  if (stat(directory, &self) != 0 || stat(up.c_str(), &parent) != 0) {
+    // Nothing there, or a file (which has no ".."), is no card: the caller
+    // says so.
+    if (errno != ENOENT && errno != ENOTDIR) {
+      why.cause = std::string("can't be examined: ") + std::strerror(errno);
+    }
+    return false;
+  }
+  // The root of another file system than its parent's; a bind mount shows
+  // only in the mount table when it binds a folder of the file system below
+  // it, and so does the root directory.
+  return self.st_dev != parent.st_dev || listed_as_mount_point(directory);
 }
 
 bool may_open(const std::string &path, Failure &why) {
+  const std::string journal = path + "-journal";
+  const std::string wal = path + "-wal";
+  const std::string shm = path + "-shm";
   return is_nothing_or_single_file(path, "a database", why) &&
-         is_nothing_or_single_file(path + "-journal", "a journal", why) &&
-         is_nothing(path + "-wal", "a write-ahead log", why) &&
-         is_nothing(path + "-shm", "a write-ahead log's index", why);
+         is_nothing_or_single_file(journal, "a journal", why) &&
+         is_nothing(wal, "a write-ahead log", why) &&
+         is_nothing(shm, "a write-ahead log's index", why);
 }
 
 }  // namespace zerovora

@@ -17,8 +17,10 @@ inline constexpr const char *kDatabaseFileName = VORN_DATABASE_FILE_NAME;
 // True when `directory` is a directory at which a file system is mounted: a
 // card, not a folder of the file system that a card would be mounted on.
 // Mount points usually stay when the card is out, and what is written there
-// would be hidden once a card is in. A bind mount counts.
-bool is_card(const char *directory);
+// would be hidden once a card is in. A bind mount counts. When it is no
+// card because it can't be examined (not for want of a directory there),
+// `why` gets the cause; otherwise its cause is empty.
+bool is_card(const char *directory, Failure &why);
 
 // True when the database file at `path` and its journal may be opened,
 // judged before SQLite reads either:

@@ -6,10 +6,13 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <string>
 #include <utility>
+
+#include "failure.h"
 
 namespace zerovora {
 namespace {
@@ -19,24 +22,34 @@ namespace {
 struct CardFile {
   sqlite3_file base;
   sqlite3_file *inner;
+  int *last_error;  // the VFS's
 };
 constexpr std::size_t kInnerOffset =
     (sizeof(CardFile) + alignof(std::max_align_t) - 1) /
     alignof(std::max_align_t) * alignof(std::max_align_t);
 
-sqlite3_file *inner_file(sqlite3_file *file) {
-  return reinterpret_cast<CardFile *>(file)->inner;
+// True when `rc` is an I/O error of the call just made, whose reason is in
+// errno (a short read is none: SQLite reads past a file's end on purpose).
+bool is_io_error(int rc) {
+  return (rc & 0xff) == SQLITE_IOERR && rc != SQLITE_IOERR_SHORT_READ;
 }
 
-// A method of sqlite3_io_methods that hands the call on to the inner file.
-template <auto Method>
+// A method of sqlite3_io_methods that hands the call on to the inner file,
+// keeping the reason of a call that failed with an I/O error for SQLite to
+// ask for: by the time it asks, its rollback's calls have changed errno.
+// (The sector size and the device's characteristics are no results.)
+template <auto Method, bool kIsResult = true>
 struct Forward;
-template <typename Result, typename... Args,
+template <bool kIsResult, typename Result, typename... Args,
           Result (*sqlite3_io_methods::*Method)(sqlite3_file *, Args...)>
-struct Forward<Method> {
+struct Forward<Method, kIsResult> {
   static Result call(sqlite3_file *file, Args... args) {
-    sqlite3_file *inner = inner_file(file);
-    return (inner->pMethods->*Method)(inner, args...);
+    auto *card = reinterpret_cast<CardFile *>(file);
+    const Result rc = (card->inner->pMethods->*Method)(card->inner, args...);
+    if constexpr (kIsResult) {
+      if (is_io_error(rc)) *card->last_error = errno;
+    }
+    return rc;
   }
 };
 
@@ -53,8 +66,8 @@ const sqlite3_io_methods kFileMethods = {
     Forward<&sqlite3_io_methods::xUnlock>::call,
     Forward<&sqlite3_io_methods::xCheckReservedLock>::call,
     Forward<&sqlite3_io_methods::xFileControl>::call,
-    Forward<&sqlite3_io_methods::xSectorSize>::call,
-    Forward<&sqlite3_io_methods::xDeviceCharacteristics>::call,
+    Forward<&sqlite3_io_methods::xSectorSize, false>::call,
+    Forward<&sqlite3_io_methods::xDeviceCharacteristics, false>::call,
     // xShmMap, xShmLock, xShmBarrier, xShmUnmap, xFetch, xUnfetch
     nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
 
@@ -78,11 +91,19 @@ struct CardVfsMethods {
     sqlite3_file *inner = reinterpret_cast<sqlite3_file *>(
         reinterpret_cast<unsigned char *>(file) + kInnerOffset);
     reinterpret_cast<CardFile *>(file)->inner = inner;
+    reinterpret_cast<CardFile *>(file)->last_error = &c.last_error_;
     inner->pMethods = nullptr;
     const int rc = c.inner_->xOpen(c.inner_, name, inner,
                                    flags | SQLITE_OPEN_NOFOLLOW, out_flags);
     if (rc != SQLITE_OK) {
-      if (inner->pMethods != nullptr) inner->pMethods->xClose(inner);
+      c.last_error_ = errno;
+      // A VFS may leave a file to close behind a failed open; the default
+      // one never does.
+      if (inner->pMethods != nullptr) {  // GCOVR_EXCL_BR_LINE
+        inner->pMethods->xClose(inner);
+      }
+      // Only a journal being made under the write lock is tried again: one
+      // opened to be read may be another writer's, being made now.
       const bool creates_journal = (flags & SQLITE_OPEN_MAIN_JOURNAL) != 0 &&
                                    (flags & SQLITE_OPEN_CREATE) != 0;
       return creates_journal && no_room_for(name) ? SQLITE_FULL : rc;
@@ -100,7 +121,7 @@ struct CardVfsMethods {
   static bool no_room_for(const char *path) {
     const int fd = ::open(
         path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (fd < 0) return errno == ENOSPC || errno == EDQUOT;
+    if (fd < 0) return is_out_of_room(errno);
     close(fd);
     unlink(path);
     return false;
@@ -109,7 +130,10 @@ struct CardVfsMethods {
   static int remove(sqlite3_vfs *vfs, const char *name, int sync_directory) {
     const CardVfs &c = card(vfs);
     if (c.journal_ != name) return SQLITE_IOERR_DELETE;
-    return c.inner_->xDelete(c.inner_, name, sync_directory);
+    // The folder's sync, after the journal went, fails as an I/O error too.
+    const int rc = c.inner_->xDelete(c.inner_, name, sync_directory);
+    if (is_io_error(rc)) c.last_error_ = errno;
+    return rc;
   }
 
   static int access(sqlite3_vfs *vfs, const char *name, int flags,
@@ -120,6 +144,20 @@ struct CardVfsMethods {
       return SQLITE_OK;
     }
     return c.inner_->xAccess(c.inner_, name, flags, result);
+  }
+
+  // SQLite's name for a file; a failure's reason is kept, as for files.
+  static int full_pathname(sqlite3_vfs *vfs, const char *name, int size,
+                           char *out) {
+    const CardVfs &c = card(vfs);
+    const int rc = c.inner_->xFullPathname(c.inner_, name, size, out);
+    if (rc != SQLITE_OK) c.last_error_ = errno;
+    return rc;
+  }
+
+  // The reason of the last failed call, kept by the files' methods.
+  static int last_error(sqlite3_vfs *vfs, int, char *) {
+    return card(vfs).last_error_;
   }
 
   // A method of sqlite3_vfs that hands the call on to the default VFS.
@@ -152,33 +190,47 @@ CardVfs::CardVfs(sqlite3_vfs *inner, std::string database)
   vfs_.xDelete = CardVfsMethods::remove;
   vfs_.xAccess = CardVfsMethods::access;
   using Methods = CardVfsMethods;
-  vfs_.xFullPathname = Methods::Forward<&sqlite3_vfs::xFullPathname>::call;
+  vfs_.xFullPathname = Methods::full_pathname;
   vfs_.xRandomness = Methods::Forward<&sqlite3_vfs::xRandomness>::call;
   vfs_.xSleep = Methods::Forward<&sqlite3_vfs::xSleep>::call;
   vfs_.xCurrentTime = Methods::Forward<&sqlite3_vfs::xCurrentTime>::call;
-  vfs_.xGetLastError = Methods::Forward<&sqlite3_vfs::xGetLastError>::call;
+  vfs_.xGetLastError = Methods::last_error;
   vfs_.xCurrentTimeInt64 =
       Methods::Forward<&sqlite3_vfs::xCurrentTimeInt64>::call;
 }
 
-std::unique_ptr<CardVfs> CardVfs::make(const std::string &path) {
+std::unique_ptr<CardVfs> CardVfs::make(const std::string &path, Failure &why) {
+  why = {path, ""};
+  // SQLite always has a default VFS, of version 3 since SQLite 3.7.6.
   sqlite3_vfs *inner = sqlite3_vfs_find(nullptr);
-  if (inner == nullptr || inner->iVersion < 2) return nullptr;
+  if (inner == nullptr || inner->iVersion < 2) {  // GCOVR_EXCL_BR_LINE
+    why.cause = "SQLite has no file system to reach it through";
+    return nullptr;
+  }
   // The name that SQLite gives the file, which it compares with; a path
   // through a symbolic link is refused.
   const auto full = std::make_unique<char[]>(inner->mxPathname + 1);
-  if (inner->xFullPathname(inner, path.c_str(), inner->mxPathname + 1,
-                           full.get()) != SQLITE_OK) {
+  const int rc = inner->xFullPathname(inner, path.c_str(),
+                                      inner->mxPathname + 1, full.get());
+  if (rc != SQLITE_OK) {
+    why.cause =
+        rc == SQLITE_OK_SYMLINK
+            ? "SQLite can't reach it but through a link"
+            : std::string("SQLite can't name it: ") + std::strerror(errno);
     return nullptr;
   }
-  std::unique_ptr<CardVfs> vfs(new CardVfs(inner, full.get()));
-  if (sqlite3_vfs_register(&vfs->vfs_, 0) != SQLITE_OK) return nullptr;
-  vfs->registered_ = true;
+  // (The compiler's branches free the allocation when the constructor
+  // throws; registering fails only when SQLite can't initialize.)
+  auto *made = new CardVfs(inner, full.get());  // GCOVR_EXCL_BR_LINE
+  std::unique_ptr<CardVfs> vfs(made);
+  if (sqlite3_vfs_register(&vfs->vfs_, 0) != SQLITE_OK) {  // GCOVR_EXCL_BR_LINE
+    why.cause = "out of memory";
+    return nullptr;
+  }
   return vfs;
 }
 
-CardVfs::~CardVfs() {
-  if (registered_) sqlite3_vfs_unregister(&vfs_);
-}
+// Unregistering a VFS that was never registered does nothing.
+CardVfs::~CardVfs() { sqlite3_vfs_unregister(&vfs_); }
 
 }  // namespace zerovora

@@ -8,6 +8,8 @@
 #include <memory>
 #include <string>
 
+#include "failure.h"
+
 namespace zerovora {
 
 // An SQLite VFS for one database file, registered under a name of its own
@@ -24,10 +26,11 @@ namespace zerovora {
 // Every connection opened through it must be closed before it is destroyed.
 class CardVfs {
  public:
-  // Registers a VFS for the database file at `path`. Returns null when the
-  // path leads through a symbolic link, when the default VFS is missing, or
-  // when registering fails.
-  static std::unique_ptr<CardVfs> make(const std::string &path);
+  // Registers a VFS for the database file at `path`. Returns null, and
+  // sets `why` to the path and the cause, when SQLite can't name the file
+  // (its path leads through a symbolic link, or can't be examined), when
+  // the default VFS is missing, or when registering fails.
+  static std::unique_ptr<CardVfs> make(const std::string &path, Failure &why);
 
   CardVfs(const CardVfs &) = delete;
   CardVfs &operator=(const CardVfs &) = delete;
@@ -50,7 +53,9 @@ class CardVfs {
   std::string journal_;
   std::string name_;
   sqlite3_vfs vfs_{};
-  bool registered_ = false;
+  // The errno of the last call of its files that failed with an I/O error,
+  // or of its last failed open.
+  mutable int last_error_ = 0;
 };
 
 }  // namespace zerovora

@@ -27,13 +27,34 @@ std::string escaped(const std::string &text) {
   return out;
 }
 
+// The errno of the last I/O error on the files of `db` (which may be
+// null), as its VFS kept it: SQLite itself records it for some failures
+// only, and after its rollback's calls have changed errno. When the
+// database did not open, what SQLite recorded of the open.
+int system_error(sqlite3 *db) {
+  if (db == nullptr) return 0;
+  sqlite3_vfs *vfs = nullptr;
+  sqlite3_file_control(db, "main", SQLITE_FCNTL_VFS_POINTER, &vfs);
+  if (vfs == nullptr) return sqlite3_system_errno(db);
+  return vfs->xGetLastError(vfs, 0, nullptr);
+}
+
 }  // namespace
 
+bool is_out_of_room(int error) {
+  switch (error) {
+    case ENOSPC:
+    case EDQUOT:
+      return true;
+    default:
+      return false;
+  }
+}
+
 void tell(const Failure &failure) {
-  const std::string line =
-      "zerovora: " +
-      (failure.path.empty() ? "" : escaped(failure.path) + ": ") +
-      escaped(failure.cause) + "\n";
+  std::string line = "zerovora: ";
+  if (!failure.path.empty()) line += escaped(failure.path) + ": ";
+  line += escaped(failure.cause) + "\n";
   std::fputs(line.c_str(), stderr);
 }
 
@@ -73,10 +94,10 @@ Mapped from_sqlite(sqlite3 *db, int rc) {
                   std::to_string(kMaxEntryLength) + " bytes)"};
     case SQLITE_IOERR:
     case SQLITE_CANTOPEN: {
-      const int error = db != nullptr ? sqlite3_system_errno(db) : 0;
+      const int error = system_error(db);
       // No room for the journal (a full card, or a full root directory on
       // FAT, whose entries are clusters too) is a full card.
-      if (error == ENOSPC || error == EDQUOT) {
+      if (is_out_of_room(error)) {
         return {ZEROVORA_ERROR_FULL, "the card is full"};
       }
       if (error != 0) {

@@ -19,6 +19,11 @@ struct Failure {
   std::string cause;
 };
 
+// True when `error`, an errno, means that the card has no room left: no
+// free space, inode or directory entry (a full root directory on FAT), or
+// no quota.
+bool is_out_of_room(int error);
+
 // Writes `failure` as one line on standard error, "zerovora: PATH: CAUSE"
 // (or "zerovora: CAUSE" without a path). Control bytes and backslashes are
 // written as \xHH: a path or a cause may hold what a card wrote, which must

@@ -2,6 +2,7 @@
 // system is mounted, and only a regular file in the database file's place.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -25,6 +26,14 @@ TEST_F(StandInTest, OpenRefusesWhatIsNotADatabaseDirectory) {
   ASSERT_EQ(mkdir(unmounted.c_str(), 0755), 0);
   EXPECT_EQ(zerovora_global_open(unmounted.c_str(), 0), nullptr);
   EXPECT_TRUE(std::filesystem::is_empty(unmounted));
+  // The card through a symbolic link, which SQLite would resolve.
+  const std::string link = "/media/link";
+  ASSERT_EQ(symlink(kCard.c_str(), link.c_str()), 0);
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(zerovora_global_open(link.c_str(), 0), nullptr);
+  EXPECT_NE(::testing::internal::GetCapturedStderr().find("through a link"),
+            std::string::npos);
+  EXPECT_FALSE(exists(file_));
   ASSERT_EQ(mkdir(file_.c_str(), 0755), 0);
   EXPECT_FALSE(open());
 }
@@ -41,14 +50,14 @@ TEST_F(StandInTest, AFolderBoundOverItselfIsACard) {
 // A line names the directory that the caller gave with its control bytes
 // escaped, whatever it holds.
 TEST_F(StandInTest, ALineNeverHoldsAControlByteOfAName) {
-  const std::string folder = "/media/\x1b]0;x\x07";
+  const std::string folder = "/media/\x1b]0;x\x07\x7f\\";
   ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
   mount_over_itself(folder);
   write_file(folder + "/" + zerovora::kDatabaseFileName, "junk");
   ::testing::internal::CaptureStderr();
   EXPECT_FALSE(GlobalDatabase(zerovora_global_open(folder.c_str(), 0)));
   EXPECT_EQ(::testing::internal::GetCapturedStderr(),
-            "zerovora: /media/\\x1b]0;x\\x07/" +
+            "zerovora: /media/\\x1b]0;x\\x07\\x7f\\x5c/" +
                 std::string(zerovora::kDatabaseFileName) +
                 ": not a database of this library: too short for one (4 "
                 "bytes)\n");

@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "database.h"
 #include "files.h"
@@ -39,7 +41,8 @@ void expect_only_first_runs(const zerovora::CardVfs &vfs,
 TEST_F(StandInTest, TheCardsVfsReachesTheDatabaseAndItsJournalAlone) {
   add_sample();
   write_file(kCard + "/book.epub", "book");
-  const auto vfs = zerovora::CardVfs::make(file_);
+  zerovora::Failure why;
+  const auto vfs = zerovora::CardVfs::make(file_, why);
   ASSERT_TRUE(vfs);
   sqlite3_vfs *card_vfs = sqlite3_vfs_find(vfs->name());
   ASSERT_NE(card_vfs, nullptr);
@@ -67,6 +70,32 @@ TEST_F(StandInTest, TheCardsVfsReachesTheDatabaseAndItsJournalAlone) {
   EXPECT_EQ(exists, 0);
   expect_only_first_runs(*vfs, {"SELECT 1", "SELECT count(*) FROM files"});
   EXPECT_EQ(changes(before, tree_of(kMedia)), "");
+
+  // The database file itself is there; another file is no journal.
+  EXPECT_EQ(card_vfs->xAccess(card_vfs, vfs->database().c_str(),
+                              SQLITE_ACCESS_EXISTS, &exists),
+            SQLITE_OK);
+  EXPECT_EQ(exists, 1);
+  std::vector<char> file(static_cast<std::size_t>(card_vfs->szOsFile));
+  EXPECT_EQ(card_vfs->xOpen(card_vfs, (kCard + "/book.epub").c_str(),
+                            reinterpret_cast<sqlite3_file *>(file.data()),
+                            SQLITE_OPEN_MAIN_JOURNAL | SQLITE_OPEN_READWRITE,
+                            nullptr),
+            SQLITE_CANTOPEN);
+  // A journal opened to be read that is not there: nothing is made, not
+  // even for a moment (it could be another writer's, being made now).
+  struct stat folder {};
+  ASSERT_EQ(stat(kCard.c_str(), &folder), 0);
+  const auto made =
+      folder.st_mtim.tv_nsec + folder.st_mtim.tv_sec * 1000000000LL;
+  EXPECT_EQ(
+      card_vfs->xOpen(card_vfs, vfs->journal().c_str(),
+                      reinterpret_cast<sqlite3_file *>(file.data()),
+                      SQLITE_OPEN_MAIN_JOURNAL | SQLITE_OPEN_READONLY, nullptr),
+      SQLITE_CANTOPEN);
+  ASSERT_EQ(stat(kCard.c_str(), &folder), 0);
+  EXPECT_EQ(folder.st_mtim.tv_nsec + folder.st_mtim.tv_sec * 1000000000LL, made)
+      << "a file was made and removed in the card's folder";
 }
 
 }  // namespace

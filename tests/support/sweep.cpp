@@ -14,14 +14,25 @@ constexpr const char *kTrace = "/media/sweep-trace";
 
 constexpr const char *kCalls =
     "trace=openat,read,pread64,write,pwrite64,fsync,fdatasync,ftruncate,"
-    "unlink,fcntl";
+    "unlink,fcntl,newfstatat,statx";
 
 // strace limited to the calls that touch the card, with `options`.
 ProcessResult traced(const std::vector<std::string> &options,
                      const std::vector<std::string> &command,
                      const std::vector<std::string> &env) {
-  std::vector<std::string> argv = {
-      "strace", "-f", "-qq", "-P", kDatabaseFile, "-P", kJournal, "-P", kCard};
+  std::vector<std::string> argv = {"strace",
+                                   "-f",
+                                   "-qq",
+                                   "-P",
+                                   kDatabaseFile,
+                                   "-P",
+                                   kJournal,
+                                   "-P",
+                                   kDatabaseFile + "-wal",
+                                   "-P",
+                                   kDatabaseFile + "-shm",
+                                   "-P",
+                                   kCard};
   argv.insert(argv.end(), options.begin(), options.end());
   argv.insert(argv.end(), command.begin(), command.end());
   return run_process(argv, env);
@@ -60,7 +71,10 @@ CardCalls trace_card_calls(const std::vector<std::string> &command,
 
 std::vector<std::string> faults_for(const std::string &call) {
   std::vector<std::string> faults = {"signal=KILL", "error=EIO"};
-  if (call.find("write") != std::string::npos) faults.push_back("error=ENOSPC");
+  // A card that fills as the data is written, or written back.
+  if (call.find("write") != std::string::npos ||
+      call.find("sync") != std::string::npos)
+    faults.push_back("error=ENOSPC");
   // A journal that can't be made for want of room: a full card, or a full
   // root directory on FAT.
   if (call == "openat")
