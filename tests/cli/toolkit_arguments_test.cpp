@@ -57,6 +57,12 @@ TEST(ToolkitArgumentsTest, OnlyLeadingOptionsAreTheToolkits) {
       EXPECT_STREQ(values[3], c.tag.c_str());
     }
   }
+  // Started with no words at all, not even its name.
+  char *none[] = {nullptr};
+  ToolkitArguments arguments(0, none);
+  EXPECT_EQ(*arguments.toolkit_count(), 0);
+  const char *values[4] = {};
+  EXPECT_EQ(arguments.values(values, 4), 0);
 }
 
 }  // namespace

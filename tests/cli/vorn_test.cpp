@@ -145,11 +145,22 @@ TEST_F(VornTest, TheProgressLineIsOutWhileTheRunWaitsForTheDatabase) {
 
 TEST_F(VornTest, WithNoCardMountedNothingIsWritten) {
   take_card_out();
-  const auto run = vorn({"/media/f", "t", "a", "g"});
-  EXPECT_EQ(run.status, 255);
-  EXPECT_EQ(run.out, progress("/media/f", "t", "a", "g") + kOpenFailure);
-  EXPECT_EQ(run.err, kNoCard);
+  for (const auto &run :
+       runs_with_and_without_statx({"/media/f", "t", "a", "g"})) {
+    EXPECT_EQ(run.status, 255);
+    EXPECT_EQ(run.out, progress("/media/f", "t", "a", "g") + kOpenFailure);
+    EXPECT_EQ(run.err, kNoCard);
+  }
   EXPECT_TRUE(std::filesystem::is_empty(kCard));
+  // A file where the card would be mounted.
+  ASSERT_EQ(rmdir(kCard.c_str()), 0);
+  write_file(kCard, "");
+  for (const auto &run :
+       runs_with_and_without_statx({"/media/f", "t", "a", "g"})) {
+    EXPECT_EQ(run.status, 255);
+    EXPECT_EQ(run.err, kNoCard);
+  }
+  EXPECT_EQ(read_file(kCard), "");
 }
 
 TEST_F(VornTest, AMissingFileIsReportedAndNotAdded) {
@@ -166,12 +177,15 @@ TEST_F(VornTest, ACorruptDatabaseIsRefusedUntouched) {
   const std::string junk(4096, '\x5a');
   write_file(kDatabaseFile, junk);
   write_file(kCard + "/f", "");
-  const auto run = vorn({kCard + "/f", "t", "a", "g"});
-  EXPECT_EQ(run.status, 255);
-  EXPECT_EQ(run.out, progress(kCard + "/f", "t", "a", "g") + kOpenFailure);
-  EXPECT_EQ(run.err, "zerovora: " + kDatabaseFile +
-                         ": not a database of this library: not an SQLite "
-                         "database\n");
+  // The library's line alone: a card is in.
+  for (const auto &run :
+       runs_with_and_without_statx({kCard + "/f", "t", "a", "g"})) {
+    EXPECT_EQ(run.status, 255);
+    EXPECT_EQ(run.out, progress(kCard + "/f", "t", "a", "g") + kOpenFailure);
+    EXPECT_EQ(run.err, "zerovora: " + kDatabaseFile +
+                           ": not a database of this library: not an SQLite "
+                           "database\n");
+  }
   EXPECT_TRUE(read_file(kDatabaseFile) == junk) << "the file changed";
 }
 
@@ -238,6 +252,24 @@ TEST_F(VornTest, StandardStreamsReachNothingElse) {
           << read_file(log);
     }
   }
+}
+
+// A closed stream with no /dev/null to open in its place: nothing runs.
+TEST_F(VornTest, WithoutDevNullAClosedStreamEndsTheRun) {
+  if (emulated()) GTEST_SKIP() << "the emulator may need /dev itself";
+  std::vector<std::string> argv = {
+      "unshare",
+      "--mount",
+      "bash",
+      "-c",
+      "mount -t tmpfs no-dev /dev && exec \"$@\" <&-",
+      "_"};
+  const auto vorn_argv = command({kCard + "/f", "t", "a", "g"});
+  argv.insert(argv.end(), vorn_argv.begin(), vorn_argv.end());
+  const auto run = run_process(argv, environment());
+  EXPECT_EQ(run.status, kExitNotStarted);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "vorn: /dev/null: No such file or directory\n");
 }
 
 TEST(ExitStatusTest, IsTheResultModulo256ButNeverSuccessForAFailure) {

@@ -93,12 +93,13 @@ TEST_F(RegistrationTest, ADatabaseFileThatIsNotOursIsRefusedUntouched) {
 // The line names the file with its control bytes escaped: a name from a
 // card must not reach a terminal as it is.
 TEST_F(RegistrationTest, AFileWhoseStatusCantBeReadIsNotAdded) {
-  EXPECT_EQ(run(kCard + "/missing\x1b]0;x\x07\\", "t", "a", "g"),
+  EXPECT_EQ(run(kCard + "/missing\x1b]0;x\x07\x7f\\", "t", "a", "g"),
             kResultFileUnreadable);
   EXPECT_EQ(out_, "");
-  EXPECT_EQ(err_, "vorn: " + kCard +
-                      "/missing\\x1b]0;x\\x07\\x5c: No such file or directory; "
-                      "the lookup found no entry for it, so none was added\n");
+  EXPECT_EQ(err_,
+            "vorn: " + kCard +
+                "/missing\\x1b]0;x\\x07\\x7f\\x5c: No such file or directory; "
+                "the lookup found no entry for it, so none was added\n");
   EXPECT_EQ(count_entries(kDatabaseFile), 0);
 }
 

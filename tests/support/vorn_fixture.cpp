@@ -56,6 +56,20 @@ std::vector<std::string> VornTest::traced_environment() const {
   return env;
 }
 
+std::vector<ProcessResult> VornTest::runs_with_and_without_statx(
+    const std::vector<std::string> &args) const {
+  std::vector<ProcessResult> runs = {vorn(args)};
+  if (emulated()) return runs;
+  std::vector<std::string> argv = {
+      "strace",      "-f",        "-qq",
+      "-o",          "/dev/null", "-e",
+      "trace=statx", "-e",        "inject=statx:error=ENOSYS"};
+  const auto vorn_argv = command(args);
+  argv.insert(argv.end(), vorn_argv.begin(), vorn_argv.end());
+  runs.push_back(run_process(argv, traced_environment()));
+  return runs;
+}
+
 ProcessResult VornTest::vorn(const std::vector<std::string> &args,
                              bool with_display,
                              std::chrono::milliseconds limit) const {

@@ -46,6 +46,12 @@ class VornTest : public PrivateCardTest {
       const std::vector<std::string> &args, bool with_display = true,
       std::chrono::milliseconds limit = std::chrono::seconds(60)) const;
 
+  // The runs of vorn with `args` that tell whether a card is in: as it
+  // runs, and natively also as on a kernel without statx (before Linux
+  // 4.11), whose call strace fails with ENOSYS.
+  std::vector<ProcessResult> runs_with_and_without_statx(
+      const std::vector<std::string> &args) const;
+
   std::string display_;
 };
 
