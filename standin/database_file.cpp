@@ -28,34 +28,6 @@ bool succeeded(sqlite3 *db, int rc, Failure &why) {
   return false;
 }
 
-// Creates the schema in a blank file. The write lock is taken before the
-// file is judged again, so that of several processes opening a new card
-// at once exactly one creates the schema and the others find it; and the
-// file counts as new only now, after SQLite has rolled back whatever a
-// writer killed while creating it left behind.
-bool create_schema(sqlite3 *db, Failure &why) {
-  Transaction transaction(db, Transaction::kWrite);
-  if (transaction.begin_result() != SQLITE_OK) {
-    return succeeded(db, transaction.begin_result(), why);
-  }
-  switch (judge_after_reading(db, why)) {
-    case FileIs::kOurs:
-      return succeeded(db, transaction.commit(), why);
-    case FileIs::kForeign:
-      return false;
-    case FileIs::kBlank:
-      break;
-  }
-  // SQLite takes some short files for empty databases, and such a file is
-  // not ours to write: only a file that is empty on disk is.
-  return judge_before_reading(db, why) == FileIs::kBlank &&
-         succeeded(db,
-                   sqlite3_exec(db, create_schema_sql().c_str(), nullptr,
-                                nullptr, nullptr),
-                   why) &&
-         succeeded(db, transaction.commit(), why);
-}
-
 // Settings for a file that anyone may have written: SQLite's defensive mode,
 // no trust in functions that the schema names, no triggers or views (ours
 // has none), cell sizes checked on every read, no memory mapping, so that a
@@ -78,9 +50,10 @@ bool harden(sqlite3 *db, Failure &why) {
       {SQLITE_DBCONFIG_ENABLE_VIEW, 0},
   };
   for (const auto &[option, value] : settings) {
-    if (!succeeded(db, sqlite3_db_config(db, option, value, nullptr), why)) {
-      return false;
-    }
+    // Fails only on an older SQLite than the one built against, which
+    // lacks the option.
+    const int rc = sqlite3_db_config(db, option, value, nullptr);
+    if (!succeeded(db, rc, why)) return false;  // GCOVR_EXCL_BR_LINE
   }
   // The default rollback journal keeps the database a single file whenever
   // no write is under way: a card that is pulled out and read elsewhere
@@ -107,27 +80,32 @@ bool prepare_file(sqlite3 *db, Failure &why) {
   if (judge_before_reading(db, why) == FileIs::kForeign || !harden(db, why)) {
     return false;
   }
-  {
-    Transaction transaction(db, Transaction::kRead);
-    if (transaction.begin_result() != SQLITE_OK) {
-      return succeeded(db, transaction.begin_result(), why);
-    }
+  // Judged under a read lock, and a file that is blank as far as SQLite
+  // sees again under the write lock: of several processes opening a new
+  // card at once, exactly one creates the schema and the others find it;
+  // and the file counts as new only then, after SQLite has rolled back
+  // whatever a writer killed while creating it left behind.
+  std::optional<Transaction> transaction;
+  for (const Transaction::Kind kind :
+       {Transaction::kRead, Transaction::kWrite}) {
+    // The read transaction ends before the write one begins.
+    transaction.emplace(db, kind);
+    if (!succeeded(db, transaction->begin_result(), why)) return false;
     const FileIs file = judge_after_reading(db, why);
     if (file == FileIs::kForeign) return false;
     if (file == FileIs::kOurs) {
-      return succeeded(db, transaction.commit(), why);
+      return succeeded(db, transaction->commit(), why);
     }
   }
-  // Blank as far as SQLite sees: whether it may be written is decided under
-  // the write lock, since another process may be creating the schema now.
-  return create_schema(db, why);
+  // SQLite takes some short files for empty databases, and such a file is
+  // not ours to write: only a file that is empty on disk is.
+  const std::string schema = create_schema_sql();
+  return judge_before_reading(db, why) == FileIs::kBlank &&
+         succeeded(db,
+                   sqlite3_exec(db, schema.c_str(), nullptr, nullptr, nullptr),
+                   why) &&
+         succeeded(db, transaction->commit(), why);
 }
-
-// Which file a path names.
-struct FileId {
-  dev_t device;
-  ino_t inode;
-};
 
 // Creates an empty database file at `path` when there is none, as SQLite
 // would (mode 0644 less the umask); returns the file made, or nothing when
@@ -138,20 +116,26 @@ std::optional<FileId> create_file(const std::string &path, Failure &why) {
   const int fd = open(path.c_str(),
                       O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
   if (fd < 0) {
-    if (errno == EROFS || errno == EACCES || errno == EPERM) {
-      why.cause = "no database file can be made: the card is read-only";
-    } else if (errno == ENOSPC || errno == EDQUOT) {
-      why.cause = "no database file can be made: the card is full";
-    } else if (errno != EEXIST) {
-      why.cause =
-          std::string("no database file can be made: ") + std::strerror(errno);
+    switch (errno) {
+      case EEXIST:
+        break;
+      case EROFS:
+      case EACCES:
+      case EPERM:
+        why.cause = "no database file can be made: the card is read-only";
+        break;
+      default:
+        why.cause =
+            std::string("no database file can be made: ") +
+            (is_out_of_room(errno) ? "the card is full" : std::strerror(errno));
     }
     return std::nullopt;
   }
+  // A file whose status can't be read has the id of no file, and is never
+  // removed.
   struct stat st {};
-  const bool known = fstat(fd, &st) == 0;
+  fstat(fd, &st);
   close(fd);
-  if (!known) return std::nullopt;
   return FileId{st.st_dev, st.st_ino};
 }
 
@@ -161,13 +145,7 @@ std::optional<FileId> create_file(const std::string &path, Failure &why) {
 // refuses.
 class ExclusiveLock {
  public:
-  explicit ExclusiveLock(sqlite3 *db) {
-    if (sqlite3_file_control(db, "main", SQLITE_FCNTL_FILE_POINTER, &file_) !=
-            SQLITE_OK ||
-        file_ == nullptr || file_->pMethods == nullptr) {
-      file_ = nullptr;
-      return;
-    }
+  explicit ExclusiveLock(sqlite3 *db) : file_(main_file(db)) {
     for (const int level :
          {SQLITE_LOCK_SHARED, SQLITE_LOCK_RESERVED, SQLITE_LOCK_EXCLUSIVE}) {
       if (file_->pMethods->xLock(file_, level) != SQLITE_OK) return;
@@ -176,22 +154,17 @@ class ExclusiveLock {
   }
   ExclusiveLock(const ExclusiveLock &) = delete;
   ExclusiveLock &operator=(const ExclusiveLock &) = delete;
-  ~ExclusiveLock() {
-    if (file_ != nullptr) file_->pMethods->xUnlock(file_, SQLITE_LOCK_NONE);
-  }
+  ~ExclusiveLock() { file_->pMethods->xUnlock(file_, SQLITE_LOCK_NONE); }
 
   bool held() const { return held_; }
 
  private:
-  sqlite3_file *file_ = nullptr;
+  sqlite3_file *file_;
   bool held_ = false;
 };
 
-// Removes the file that this run made and could not write the schema into,
-// so that a failed run leaves the card as it found it: only while the path
-// still names that file, SQLite's open one, and it is still empty, and under
-// the exclusive lock, so that no other process writes it meanwhile (one that
-// opened it finds it gone when it takes the write lock, and refuses it).
+}  // namespace
+
 void remove_made_file(sqlite3 *db, const std::string &path,
                       const FileId &made) {
   const ExclusiveLock lock(db);
@@ -201,8 +174,6 @@ void remove_made_file(sqlite3 *db, const std::string &path,
     unlink(path.c_str());
   }
 }
-
-}  // namespace
 
 Database open_database(const CardVfs &vfs, Failure &why) {
   const std::string &path = vfs.database();

@@ -4,6 +4,8 @@
 #ifndef ZEROVORA_DATABASE_FILE_H
 #define ZEROVORA_DATABASE_FILE_H
 
+#include <sys/types.h>
+
 #include <string>
 
 #include "card_vfs.h"
@@ -11,6 +13,21 @@
 #include "sqlite_owners.h"
 
 namespace zerovora {
+
+// Which file a path names.
+struct FileId {
+  dev_t device;
+  ino_t inode;
+};
+
+// Removes the database file at `path`, that of `db`, which this run made
+// as `made` and could not write the schema into, so that a failed run
+// leaves the card as it found it: only while the path still names that
+// file and it is still empty, and under SQLite's exclusive lock, so that no
+// other process writes it meanwhile (one that opened it finds it gone when
+// it takes the write lock, and refuses it). A file that another process
+// holds, even for reading, stays.
+void remove_made_file(sqlite3 *db, const std::string &path, const FileId &made);
 
 // Opens the database file of `vfs` (which may_open accepted) through it,
 // creating the schema when the file is missing or empty. Returns null when

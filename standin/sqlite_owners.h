@@ -28,6 +28,14 @@ inline int prepare(sqlite3 *db, const char *sql, Statement &stmt) {
   return rc;
 }
 
+// SQLite's own file of the main database of `db`, which SQLite opened with
+// the connection: its methods are the card's VFS's.
+inline sqlite3_file *main_file(sqlite3 *db) {
+  sqlite3_file *file = nullptr;
+  sqlite3_file_control(db, "main", SQLITE_FCNTL_FILE_POINTER, &file);
+  return file;
+}
+
 // A transaction, rolled back unless committed. A write transaction takes
 // the write lock when it begins, so that a writer waits for others in the
 // busy handler instead of failing later when it would upgrade a read lock.

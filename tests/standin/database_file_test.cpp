@@ -1,5 +1,7 @@
 // The database file: created on first open, and refused and left as it is
 // when it is not one that the library wrote.
+#include "database_file.h"
+
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/mount.h>
@@ -102,6 +104,14 @@ TEST_F(StandInTest, OpenRefusesFilesThatAreNotItsOwnAndLeavesThemAlone) {
     run_sql(file_, addition);
     expect_refused("another schema");
   }
+  // The key's own index given a text of its own: SQLite can't read the
+  // schema.
+  write_file(file_, ours);
+  run_sql(file_,
+          "PRAGMA writable_schema = ON; UPDATE sqlite_schema SET sql = 'CREATE "
+          "UNIQUE INDEX sqlite_autoindex_files_1 ON files (directory, name)' "
+          "WHERE type = 'index'");
+  expect_refused(kFile + ": damaged");
 
   // Links in the file's place, to a path off the card and to a database of
   // ours elsewhere: neither is followed, nothing is made or changed there.
@@ -126,6 +136,7 @@ TEST_F(StandInTest, OpenRefusesFilesThatAreNotItsOwnAndLeavesThemAlone) {
                 "(directory, name));"
                 "PRAGMA user_version = 1",
             "another schema"},
+
            {zerovora::create_schema_sql() + "PRAGMA application_id = 12345",
             "another application id (application id 12345)"}}) {
     SCOPED_TRACE(sql);
@@ -133,6 +144,17 @@ TEST_F(StandInTest, OpenRefusesFilesThatAreNotItsOwnAndLeavesThemAlone) {
     run_sql(file_, sql);
     expect_refused(reason);
   }
+
+  // Our marks on a file without a schema (whose encoding SQLite leaves 0
+  // until it has one).
+  std::filesystem::remove(file_);
+  run_sql(file_, "PRAGMA application_id = " +
+                     std::to_string(zerovora::kApplicationId) +
+                     "; PRAGMA user_version = 1");
+  std::string bare = read_file(file_);
+  bare.replace(56, 4, std::string("\0\0\0\1", 4));
+  write_file(file_, bare);
+  expect_refused("another schema");
 
   // Our marks and schema in UTF-16 text, or with a write-ahead log.
   for (const auto &[setting, reason] :
@@ -168,22 +190,28 @@ TEST_F(StandInTest, OpenRefusesFilesThatAreNotItsOwnAndLeavesThemAlone) {
     std::filesystem::remove(file_ + "-journal");
   }
 
-  // A foreign file (our schema, another application id) with our id written
-  // over its own by a writer that was killed: the header passes, and the
-  // rollback restores the foreign id, which is refused then.
-  std::filesystem::remove(file_);
-  run_sql(file_,
-          zerovora::create_schema_sql() + "PRAGMA application_id = 12345");
-  const std::string foreign = read_file(file_);
-  std::string marked = foreign;
-  marked.replace(68, 4, "zvdb");
-  write_file(file_, marked);
-  write_file(kJournal,
-             journal_bytes(static_cast<std::uint32_t>(foreign.size() / 4096),
-                           "", foreign.substr(0, 4096)));
-  EXPECT_FALSE(open());
-  EXPECT_TRUE(read_file(file_) == foreign) << "not rolled back to the original";
-  std::filesystem::remove(kJournal);
+  // A foreign file (our schema and another application id, or another
+  // schema and no marks) with our marks written over its own by a writer
+  // that was killed: the header passes, and the rollback restores the
+  // foreign header, which is refused then.
+  for (const std::string &sql :
+       {zerovora::create_schema_sql() + "PRAGMA application_id = 12345",
+        std::string("CREATE TABLE other (x)")}) {
+    SCOPED_TRACE(sql);
+    std::filesystem::remove(file_);
+    run_sql(file_, sql);
+    const std::string foreign = read_file(file_);
+    std::string marked = foreign;
+    marked.replace(60, 4, std::string("\0\0\0\1", 4));
+    marked.replace(68, 4, "zvdb");
+    write_file(file_, marked);
+    write_file(kJournal,
+               journal_bytes(static_cast<std::uint32_t>(foreign.size() / 4096),
+                             "", foreign.substr(0, 4096)));
+    EXPECT_FALSE(open());
+    EXPECT_TRUE(read_file(file_) == foreign) << "not rolled back";
+    std::filesystem::remove(kJournal);
+  }
 
   // A second link to our file, and a journal that is a link or a folder.
   write_file(file_, ours);
@@ -196,6 +224,10 @@ TEST_F(StandInTest, OpenRefusesFilesThatAreNotItsOwnAndLeavesThemAlone) {
   std::filesystem::remove(file_ + "-journal");
   ASSERT_EQ(mkdir((file_ + "-journal").c_str(), 0755), 0);
   expect_refused("not a journal of this library, left as it is: a folder");
+  std::filesystem::remove(file_ + "-journal");
+  std::filesystem::remove(file_);
+  ASSERT_EQ(mkfifo(file_.c_str(), 0644), 0);
+  expect_refused("a device, FIFO or socket in its place");
 }
 
 // SQLite may reach the database file and its journal, and nothing else:
@@ -268,6 +300,22 @@ TEST_F(StandInTest, OpenRefusesSideFilesThatItNeverWritesAndTouchesNothing) {
       {"a journal restoring a larger file in the file's own page size",
        [&] { write_file(kJournal, journal_bytes(1000000, "", "", 0)); },
        "to 4096000000 bytes"},
+      {"the same, in the file's own page size of 65536 bytes",
+       [&] {
+         std::filesystem::remove(file_);
+         run_sql(file_,
+                 "PRAGMA page_size = 65536;" + zerovora::create_schema_sql());
+         write_file(kJournal, journal_bytes(4, "", "", 0));
+       },
+       "to 262144 bytes"},
+      {"the same, beside a file that gives no page size SQLite takes",
+       [&] {
+         std::string bytes = read_file(file_);
+         bytes.replace(16, 2, "\x03\xe8");
+         write_file(file_, bytes);
+         write_file(kJournal, journal_bytes(1, "", "", 0));
+       },
+       "to 65536 bytes"},
   };
   for (const auto &[card, prepare, reason] : cards) {
     SCOPED_TRACE(card);
@@ -292,6 +340,55 @@ TEST_F(StandInTest, AFirstOpenThatCantWriteTheSchemaLeavesNoFile) {
   expect_refused("the card is full");
   write_file(file_, "");
   expect_refused("the card is full");
+}
+
+// The file that a failed first run made goes only while it is still that
+// file, empty, and held by no other connection.
+TEST_F(StandInTest, AMadeFileGoesOnlyWhileItIsStillTheEmptyFileMade) {
+  write_file(file_, "");
+  struct stat st {};
+  ASSERT_EQ(stat(file_.c_str(), &st), 0);
+  const zerovora::FileId made{st.st_dev, st.st_ino};
+  zerovora::Failure why;
+  const auto vfs = zerovora::CardVfs::make(file_, why);
+  ASSERT_TRUE(vfs);
+  sqlite3 *raw = nullptr;
+  ASSERT_EQ(
+      sqlite3_open_v2(file_.c_str(), &raw, SQLITE_OPEN_READWRITE, vfs->name()),
+      SQLITE_OK);
+  const zerovora::Database db(raw);
+  zerovora::Database reader;
+  struct Case {
+    const char *name;
+    std::function<void()> prepare;
+    zerovora::FileId id;
+    bool removed;
+  };
+  const Case cases[] = {
+      {"another connection reads it",
+       [&] {
+         ASSERT_EQ(sqlite3_open(file_.c_str(), &raw), SQLITE_OK);
+         reader.reset(raw);
+         ASSERT_EQ(
+             sqlite3_exec(raw, "BEGIN; SELECT count(*) FROM sqlite_schema",
+                          nullptr, nullptr, nullptr),
+             SQLITE_OK);
+       },
+       made, false},
+      {"written meanwhile", [&] { write_file(file_, "x"); }, made, false},
+      {"another file", [] {}, {made.device, made.inode + 1}, false},
+      {"on another card", [] {}, {made.device + 1, made.inode}, false},
+      {"the empty file made", [] {}, made, true},
+      {"gone meanwhile", [&] { std::filesystem::remove(file_); }, made, true},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    reader.reset();
+    write_file(file_, "");
+    c.prepare();
+    zerovora::remove_made_file(db.get(), file_, c.id);
+    EXPECT_EQ(exists(file_), !c.removed);
+  }
 }
 
 // Another run may make the file and remove it again while this one has it
