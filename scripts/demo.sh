@@ -6,7 +6,7 @@
 # changes.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-build=$top/build
+build=$top/build-demo
 
 "$top/scripts/install-deps.sh" build demo
 # Only vorn and the stand-in are built (the preset "demo"): the tests, and
