@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <memory>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,6 +20,7 @@
 #include "private_card.h"
 #include "set_file_metadata.h"
 #include "vorn_fixture.h"
+#include "zerovora.h"
 
 namespace vorn::testing {
 namespace {
@@ -281,6 +284,48 @@ TEST(ExitStatusTest, IsTheResultModulo256ButNeverSuccessForAFailure) {
   EXPECT_EQ(exit_status_for(256), kExitUnrepresentable);
   EXPECT_EQ(exit_status_for(-256), kExitUnrepresentable);
   EXPECT_EQ(exit_status_for(1 << 20), kExitUnrepresentable);
+}
+
+// Every exit status that vorn can end with: its own, and the library's
+// codes, which it passes on.
+std::set<int> statuses_of_the_code() {
+  std::set<int> statuses = {0,
+                            kExitNotStarted,
+                            kResultNotAFileName,
+                            kResultFileUnreadable,
+                            kExitUnrepresentable,
+                            exit_status_for(kResultDatabaseUnavailable)};
+  for (const int code :
+       {ZEROVORA_ERROR_ARGUMENT, ZEROVORA_ERROR_NOT_FOUND,
+        ZEROVORA_ERROR_EXISTS, ZEROVORA_ERROR_NO_MEMORY, ZEROVORA_ERROR_BUSY,
+        ZEROVORA_ERROR_FULL, ZEROVORA_ERROR_READ_ONLY, ZEROVORA_ERROR_CORRUPT,
+        ZEROVORA_ERROR_IO}) {
+    statuses.insert(exit_status_for(code));
+  }
+  return statuses;
+}
+
+// The man page's EXIT STATUS names each status once, as ".B N" or as a range
+// ".BR N \" to \" M", and no status that vorn never ends with.
+TEST(ManPageTest, NamesEveryExitStatusOfTheCodeAndNoOther) {
+  std::ifstream page(VORN_MAN_PAGE);
+  ASSERT_TRUE(page) << VORN_MAN_PAGE;
+  std::multiset<int> named;
+  bool in_section = false;
+  std::string previous;
+  for (std::string line; std::getline(page, line); previous = line) {
+    if (line.starts_with(".SH")) in_section = line == ".SH EXIT STATUS";
+    if (!in_section || previous != ".TP") continue;
+    int first = 0;
+    int last = 0;
+    if (std::sscanf(line.c_str(), ".BR %d \" to \" %d", &first, &last) == 2) {
+      for (int status = first; status <= last; ++status) named.insert(status);
+    } else if (std::sscanf(line.c_str(), ".B %d", &first) == 1) {
+      named.insert(first);
+    }
+  }
+  const std::set<int> expected = statuses_of_the_code();
+  EXPECT_EQ(named, std::multiset<int>(expected.begin(), expected.end()));
 }
 
 }  // namespace
