@@ -4,9 +4,6 @@
 
 int main(int argc, char *argv[]) {
   gtk_init(&argc, &argv);
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
   g_type_init();
-#pragma GCC diagnostic pop
   return 0;
 }

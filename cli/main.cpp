@@ -54,11 +54,8 @@ int main(int argc, char *argv[]) {
   // Ends the process with status 1 and the toolkit's own message when no
   // display can be opened.
   gtk_init(arguments.toolkit_count(), arguments.toolkit_vector());
-  // A no-op since GLib 2.36 and deprecated there, but required before it.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+  // A no-op since GLib 2.36, but required before it.
   g_type_init();
-#pragma GCC diagnostic pop
 
   const char *values[kValueCount] = {};
   if (arguments.values(values, kValueCount) != kValueCount) {

@@ -6,9 +6,10 @@
 
 #include <array>
 #include <cerrno>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <span>
+#include <iterator>
 #include <string>
 
 #include "failure.h"
@@ -104,17 +105,19 @@ bool same_text(const unsigned char *text, const char *expected) {
   return std::strcmp(actual, expected) == 0;
 }
 
-// True when the file's schema is exactly `expected`, row for row: nothing
-// added (no table, index, view or trigger), nothing changed.
-bool schema_is(sqlite3 *db, std::span<const SchemaObject> expected) {
+// True when the file's schema is exactly the `count` rows at `expected`,
+// row for row: nothing added (no table, index, view or trigger), nothing
+// changed.
+bool schema_is(sqlite3 *db, const SchemaObject *expected, std::size_t count) {
   // The page count read the schema just before: only memory can fail here.
   Statement stmt;
   const char *sql = "SELECT type, name, tbl_name, sql FROM sqlite_schema";
   if (prepare(db, sql, stmt) != SQLITE_OK) return false;  // GCOVR_EXCL_BR_LINE
-  for (const SchemaObject &object : expected) {
+  for (const SchemaObject *object = expected; object != expected + count;
+       ++object) {
     if (sqlite3_step(stmt.get()) != SQLITE_ROW) return false;
-    const char *const columns[] = {object.type, object.name, object.table,
-                                   object.sql};
+    const char *const columns[] = {object->type, object->name, object->table,
+                                   object->sql};
     for (int column = 0; column < 4; ++column) {
       if (!same_text(sqlite3_column_text(stmt.get(), column),
                      columns[column])) {
@@ -304,11 +307,11 @@ FileIs judge_after_reading(sqlite3 *db, Failure &why) {
   if (differs.empty()) {
     // SQLite took the header's page size, or it would have refused the file.
     if (!is_whole(db, pages, page_size(header), why)) return FileIs::kForeign;
-    if (schema_is(db, kSchema)) return FileIs::kOurs;
+    if (schema_is(db, kSchema, std::size(kSchema))) return FileIs::kOurs;
   } else if (!has_no_marks(header)) {
     why.cause = differs;
     return FileIs::kForeign;
-  } else if (schema_is(db, {})) {
+  } else if (schema_is(db, nullptr, 0)) {
     return FileIs::kBlank;
   }
   why.cause = std::string(kNotOurs) +
