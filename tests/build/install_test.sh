@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Stages the install under DESTDIR and packs it with cpack. The device's
-# tarball holds exactly vorn and its man page; the stand-in's, when it is
-# built, exactly its library, link, header and pkg-config file. The staged
-# tree is the two together in a native build, and vorn and its man page
-# alone in a cross build, which stages the stand-in only when asked for it
+# tarball holds exactly vorn, its man page and the licence; the stand-in's,
+# when it is built, exactly its library, link, header, pkg-config file and
+# the licence. The staged tree is the two together in a native build, and
+# the device's alone in a cross build, which stages the stand-in only when asked for it
 # by name. vorn needs libzerovora.so.0, no shared
 # C++ runtime when it links its own, and carries no RUNPATH; no ELF file of
 # the build tree has a RUNPATH with an empty or relative element, which the
@@ -43,11 +43,11 @@ listing() { sort | sed 's|^\./||'; }
 libdir=$(place "$libdir")
 includedir=$(place "$includedir")
 
-device=("$(place bin)/vorn" "$(place share/man)/man1/vorn.1")
+device=("$(place bin)/vorn" "$(place share/man)/man1/vorn.1" "$(place share/doc)/vorn/LICENSE")
 standin=()
 [ "$zerovora" = system ] ||
   standin=("$libdir/libzerovora.so" "$libdir/libzerovora.so.0" "$libdir/libzerovora.so.0.1.0"
-    "$libdir/pkgconfig/zerovora.pc" "$includedir/zerovora.h")
+    "$libdir/pkgconfig/zerovora.pc" "$includedir/zerovora.h" "$(place share/doc)/zerovora-standin/LICENSE")
 
 while IFS= read -r -d '' file; do
   [ "$(head -c 4 "$file")" = $'\x7fELF' ] || continue
@@ -119,7 +119,7 @@ fi
 # folders are root's 0755.
 chmod 755 "$work"
 mkdir -p "$work/user/src"
-(cd "$source_dir" && cp -r CMakeLists.txt bench cli cmake platform registration standin tests "$work/user/src")
+(cd "$source_dir" && cp -r CMakeLists.txt LICENSE bench cli cmake platform registration standin tests "$work/user/src")
 as_user=()
 if [ "$(id -u)" -eq 0 ]; then
   chown -R 65534:65534 "$work/user"
@@ -140,6 +140,7 @@ for umask in 002 077; do
   check_entries "$user_tarball"
   modes=$(tar -tvzf "$user_tarball" | awk '{print $NF, $1}' | sort)
   [ "$modes" = "usr/bin/vorn -rwxr-xr-x
+usr/share/doc/vorn/LICENSE -rw-r--r--
 usr/share/man/man1/vorn.1 -rw-r--r--" ] || fail "with umask $umask the device tarball holds: $modes"
 done
 # Unpacked by root, whose umask on a device is 022.
