@@ -65,5 +65,11 @@ fi
 for arch in "${new_arches[@]}"; do dpkg --add-architecture "$arch"; done
 echo "Installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
-apt-get update -q >/dev/null
+# A mirror caught mid-sync fails an update for a while: it is tried again,
+# and then the install goes on with the lists that apt has, which may do.
+for attempt in 1 2 3; do
+  apt-get update -q >/dev/null && break
+  [ "$attempt" -eq 3 ] && echo "install-deps.sh: apt-get update failed; installing from the lists apt has" >&2
+  [ "$attempt" -eq 3 ] || sleep 30
+done
 apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null
