@@ -7,9 +7,7 @@
 # the generic toolchain file cmake/sysroot.cmake, so that vorn runs on old
 # firmware. With --test, the whole suite runs under qemu-user on the
 # sysroot's own runtime, and the end-to-end tests of the built vorn (those
-# labelled end-to-end) again on this machine's runtime (Debian 12); for
-# armhf, the route of a firmware recipe is tried too
-# (tests/build/recipe_test.sh).
+# labelled end-to-end) again on this machine's runtime (Debian 12).
 # armel: the route of a device maker's SDK, as docs/device.md gives it, with
 # Debian's ARM soft-float GCC cross compiler as the SDK's compilers, a Debian
 # 12 armel sysroot (its C library matches the compiler's) and
@@ -88,10 +86,6 @@ baseline_build() {
     ctest --preset "device-$arch"
     echo "== $arch: the end-to-end tests on this machine's runtime"
     ctest --preset "device-$arch-host"
-    if [ "$arch" = armhf ]; then
-      echo "== $arch: the route of a firmware recipe"
-      "$top/tests/build/recipe_test.sh" "$top" "$sysroot" "$triplet" "$build" readelf
-    fi
   fi
   pack "$build"
 }

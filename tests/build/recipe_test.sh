@@ -1,28 +1,78 @@
 #!/usr/bin/env bash
-# Builds vorn as a firmware recipe does: with a toolchain file of the
-# recipe's own kind (the compilers, the sysroot and pkg-config's sysroot,
-# nothing of this project's), configured with no option of the project's
-# (as Yocto's cmake class does) and with the options that Buildroot gives
-# every CMake package, then installed with DESTDIR. Against a sysroot that
-# holds a device library (the stand-in, installed into an overlay of the
-# sysroot as the device's own), each stages exactly vorn and its man page,
-# and vorn needs the sysroot's libzerovora.so.0 and has no RUNPATH. Against
-# the sysroot without one, the configure stops and names the library and
-# the option that links against the stand-in, which then stages nothing of
-# it either. The two builds with a device library, in two folders, pack
-# byte-identical device tarballs, with no SOURCE_DATE_EPOCH given.
+# SPDX-License-Identifier: MIT
+# Builds vorn as a firmware recipe does, on an integrator's build host of
+# each row below (scripts/build-host.sh) with its own CMake and its own GCC
+# cross compiler, against an armhf sysroot of the same release
+# (scripts/sysroot.sh), through a toolchain file of a recipe's kind: the
+# compilers, the sysroot and pkg-config's sysroot, nothing of this project's.
+# The configures pass what the recipes in recipes/ pass, after the options
+# that Yocto's cmake class and Buildroot's CMake packages give every package.
+# In each row:
+#   - without a device library in the sysroot, the configure stops and names
+#     the ways out; with -DVORN_ZEROVORA=stand-in it builds, and stages
+#     nothing of the stand-in, which then serves as the device library;
+#   - with that library and its zerovora.pc, and with the bare library and
+#     header alone, the configure says which it linked;
+#   - each build is warning-free and stages exactly vorn, its man page and
+#     its licence; vorn needs libzerovora.so.0, has no RUNPATH, and the
+#     device check ran against the sysroot's glibc;
+#   - two builds in two folders pack byte-identical device tarballs;
+#   - a native build configures, builds, stages and packs vorn and the
+#     stand-in.
+# Checks too that the recipes' licence checksum is the licence's, and that
+# their dependencies are the pkg-config modules that the build uses.
 #
-#   recipe_test.sh SOURCE SYSROOT TRIPLET STANDIN_BUILD READELF
-# STANDIN_BUILD: a cross build of the stand-in for TRIPLET, against SYSROOT.
+#   recipe_test.sh SOURCE    every row
 set -euo pipefail
-source_dir=$1 sysroot=$2 triplet=$3 standin_build=$4 readelf=$5
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
 fail() {
   echo "FAIL: $*" >&2
   exit 1
 }
+
+# release and GCC of each row: Debian 11 (CMake 3.18, GCC 10 and GCC 9) and
+# Debian 13 (CMake 3.31, GCC 14).
+rows=("bullseye g++" "bullseye g++-9" "trixie g++")
+
+if [ "${1:-}" != --in-root ]; then
+  source_dir=$(realpath "${1:?usage: recipe_test.sh SOURCE}")
+  "$source_dir/scripts/install-deps.sh" device
+  for row in "${rows[@]}"; do
+    read -r release gxx <<<"$row"
+    host=$("$source_dir/scripts/build-host.sh" "$release")
+    sysroot=$("$source_dir/scripts/sysroot.sh" armhf "$release")
+    echo "== $release, $gxx"
+    "$source_dir/scripts/in-root.sh" "$host" --share "$source_dir=/tmp/source" \
+      --share "$sysroot=/tmp/sysroot" -- \
+      bash /tmp/source/tests/build/recipe_test.sh --in-root /tmp/source /tmp/sysroot "$gxx"
+  done
+  exit 0
+fi
+
+# In the build host's root.
+source_dir=$2 sysroot=$3 gxx=$4
+triplet=arm-linux-gnueabihf
+cross_cxx=$triplet-$gxx cross_cc=$triplet-${gxx/++/cc}
+work=/tmp/work
+mkdir -p "$work"
+echo "$(cmake --version | head -n 1); $($cross_cxx --version | head -n 1)"
+
+# The recipes, checked against the tree.
+bb=$source_dir/recipes/yocto/vorn_0.1.0.bb
+mk=$source_dir/recipes/buildroot/vorn/vorn.mk
+md5=$(md5sum "$source_dir/LICENSE" | cut -d' ' -f1)
+grep -qx "LIC_FILES_CHKSUM = \"file://LICENSE;md5=$md5\"" "$bb" || fail "$bb: not the licence's checksum"
+grep -qx 'LICENSE = "MIT"' "$bb" && grep -qx 'VORN_LICENSE = MIT' "$mk" &&
+  grep -qx 'VORN_LICENSE_FILES = LICENSE' "$mk" || fail "the recipes name another licence or file"
+read -ra yocto_options <<<"$(sed -n 's/^EXTRA_OECMAKE = "\(.*\)"$/\1/p' "$bb")"
+read -ra buildroot_options <<<"$(sed -n 's/^VORN_CONF_OPTS = *//p' "$mk")"
+
+# What each build system gives every CMake package.
+yocto=(-G Ninja -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_INSTALL_BINDIR=bin -DCMAKE_INSTALL_LIBDIR=lib
+  -DCMAKE_INSTALL_INCLUDEDIR=include -DCMAKE_INSTALL_DATAROOTDIR=share -DCMAKE_INSTALL_SO_NO_EXE=0
+  -DCMAKE_NO_SYSTEM_FROM_IMPORTED=1 -DCMAKE_EXPORT_NO_PACKAGE_REGISTRY=ON "${yocto_options[@]}")
+buildroot=(-DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_COLOR_MAKEFILE=OFF -DBUILD_DOC=OFF -DBUILD_DOCS=OFF
+  -DBUILD_EXAMPLE=OFF -DBUILD_EXAMPLES=OFF -DBUILD_TEST=OFF -DBUILD_TESTS=OFF -DBUILD_TESTING=OFF
+  -DBUILD_SHARED_LIBS=ON -DCMAKE_BUILD_TYPE=Release "${buildroot_options[@]}")
 
 # Links to every entry of $1 in $3, but that the entries of $2 take their
 # places: folders are merged, files added.
@@ -47,14 +97,10 @@ overlay() {
 toolchain() {
   cat >"$2" <<EOF
 set(CMAKE_SYSTEM_NAME Linux)
-set(CMAKE_SYSTEM_PROCESSOR ${triplet%%-*})
+set(CMAKE_SYSTEM_PROCESSOR arm)
 set(CMAKE_SYSROOT $1)
-set(CMAKE_C_COMPILER clang)
-set(CMAKE_CXX_COMPILER clang++)
-set(CMAKE_C_COMPILER_TARGET $triplet)
-set(CMAKE_CXX_COMPILER_TARGET $triplet)
-set(CMAKE_EXE_LINKER_FLAGS_INIT -fuse-ld=lld)
-set(CMAKE_SHARED_LINKER_FLAGS_INIT -fuse-ld=lld)
+set(CMAKE_C_COMPILER $cross_cc)
+set(CMAKE_CXX_COMPILER $cross_cxx)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
@@ -64,47 +110,81 @@ set(ENV{PKG_CONFIG_LIBDIR} $1/usr/lib/$triplet/pkgconfig:$1/usr/lib/pkgconfig:$1
 EOF
 }
 
+glibc=$(sed -n 's/^#define[[:space:]]*__GLIBC_MINOR__[[:space:]]*//p' "$sysroot/usr/include/features.h")
+glibc=2.$glibc
 # Configures, builds and stages the build $1 with the toolchain file $2 and
-# the options after them; checks what is staged.
+# the options after them, and checks it; the log is $1.log.
 recipe() {
   local name=$1 build=$work/$1 toolchain_file=$2 dynamic staged
   shift 2
-  cmake -S "$source_dir" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain_file" \
-    -DCMAKE_INSTALL_PREFIX=/usr "$@" >"$build.log" 2>&1 || { cat "$build.log" >&2; fail "$name did not configure"; }
+  cmake -S "$source_dir" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain_file" "$@" >"$build.log" 2>&1 ||
+    { cat "$build.log" >&2; fail "$name did not configure"; }
   cmake --build "$build" >>"$build.log" 2>&1 || { cat "$build.log" >&2; fail "$name did not build"; }
+  ! grep -F 'warning:' "$build.log" || fail "$name built with warnings"
+  grep -q "The target's glibc is $glibc" "$build.log" && grep -q "^vorn needs .*glibc up to GLIBC_" "$build.log" ||
+    { cat "$build.log" >&2; fail "$name: the device check did not run against glibc $glibc"; }
   DESTDIR=$build/image cmake --install "$build" >/dev/null
   staged=$(cd "$build/image" && find . -mindepth 1 ! -type d | sort | tr '\n' ' ')
-  [ "$staged" = "./usr/bin/vorn ./usr/share/man/man1/vorn.1 " ] || fail "$name staged $staged"
-  dynamic=$("$readelf" -d "$build/image/usr/bin/vorn")
+  [ "$staged" = "./usr/bin/vorn ./usr/share/doc/vorn/LICENSE ./usr/share/man/man1/vorn.1 " ] ||
+    fail "$name staged $staged"
+  dynamic=$($triplet-readelf -d "$build/image/usr/bin/vorn")
   grep -q 'NEEDED.*\[libzerovora\.so\.0\]' <<<"$dynamic" || fail "$name: vorn does not need libzerovora.so.0"
   ! grep -q -E 'RUNPATH|RPATH' <<<"$dynamic" || fail "$name: vorn has a RUNPATH"
-  echo "$name: staged $staged"
+  echo "$name: $(grep -o 'Linking against the existing .*' "$build.log" || echo "built the stand-in");" \
+    "staged $staged; $(grep '^vorn needs ' "$build.log")"
 }
 
-DESTDIR=$work/device-library cmake --install "$standin_build" --component standin >/dev/null
-overlay "$sysroot" "$work/device-library" "$work/sysroot-with-library"
-toolchain "$work/sysroot-with-library" "$work/with-library.cmake"
-toolchain "$sysroot" "$work/without-library.cmake"
-buildroot=(-DBUILD_TESTING=OFF -DBUILD_TESTS=OFF -DBUILD_DOC=OFF -DBUILD_EXAMPLES=OFF -DBUILD_SHARED_LIBS=ON)
-
-recipe yocto "$work/with-library.cmake"
-recipe buildroot "$work/with-library.cmake" "${buildroot[@]}"
-for build in yocto buildroot; do
-  grep -q "Linking against the existing $work/sysroot-with-library/usr/lib/libzerovora.so" "$work/$build.log" ||
-    fail "$build did not link against the sysroot's libzerovora"
-  ! find "$work/$build" -name 'libzerovora*' ! -path '*/image/*' | grep -q . || fail "$build built the stand-in"
-  (cd "$work/$build" && env -u SOURCE_DATE_EPOCH cpack >/dev/null)
-done
-cmp "$work"/yocto/vorn-*.tar.gz "$work"/buildroot/vorn-*.tar.gz ||
-  fail "two builds of one commit packed different device tarballs"
-echo "yocto and buildroot: byte-identical device tarballs"
-
-if cmake -S "$source_dir" -B "$work/no-library" -DCMAKE_TOOLCHAIN_FILE="$work/without-library.cmake" \
+toolchain "$sysroot" "$work/bare.cmake"
+if cmake -S "$source_dir" -B "$work/no-library" -DCMAKE_TOOLCHAIN_FILE="$work/bare.cmake" "${yocto[@]}" \
   >"$work/no-library.log" 2>&1; then
   fail "a sysroot without libzerovora configured"
 fi
 said=$(tr -s ' \n' '  ' <"$work/no-library.log")
-[[ $said == *"finds no zerovora"* && $said == *"-DVORN_ZEROVORA=stand-in"* ]] ||
-  { cat "$work/no-library.log" >&2; fail "the configure without libzerovora did not say why"; }
-echo "no-library: the configure stopped, naming libzerovora and -DVORN_ZEROVORA=stand-in"
-recipe stand-in "$work/without-library.cmake" -DVORN_ZEROVORA=stand-in "${buildroot[@]}"
+[[ $said == *"-DVORN_ZEROVORA_LIBRARY="* && $said == *"-DVORN_ZEROVORA=stand-in"* ]] ||
+  { cat "$work/no-library.log" >&2; fail "the configure without libzerovora did not name the ways out"; }
+echo "no library: the configure stopped, naming -DVORN_ZEROVORA_LIBRARY and -DVORN_ZEROVORA=stand-in"
+
+recipe stand-in "$work/bare.cmake" "${buildroot[@]}" -DVORN_ZEROVORA=stand-in
+DESTDIR=$work/device-library cmake --install "$work/stand-in" --component standin >/dev/null
+overlay "$sysroot" "$work/device-library" "$work/with-pc"
+cp -a "$work/device-library" "$work/device-library-bare"
+find "$work/device-library-bare" -name '*.pc' -delete
+find "$work/device-library-bare" -type d -empty -delete
+overlay "$sysroot" "$work/device-library-bare" "$work/with-bare"
+toolchain "$work/with-pc" "$work/with-pc.cmake"
+toolchain "$work/with-bare" "$work/with-bare.cmake"
+
+recipe pkg-config "$work/with-pc.cmake" "${yocto[@]}"
+grep -q "(pkg-config's zerovora)" "$work/pkg-config.log" || fail "pkg-config's zerovora was not linked"
+recipe bare-library "$work/with-bare.cmake" "${buildroot[@]}"
+grep -q "(libzerovora.so and zerovora.h without pkg-config)" "$work/bare-library.log" ||
+  fail "the bare library was not linked"
+recipe bare-library-again "$work/with-bare.cmake" "${buildroot[@]}" >/dev/null
+for build in pkg-config bare-library bare-library-again; do
+  ! find "$work/$build" -name 'libzerovora*' ! -path '*/image/*' | grep -q . || fail "$build built the stand-in"
+  (cd "$work/$build" && env -u SOURCE_DATE_EPOCH cpack >/dev/null)
+done
+cmp "$work"/bare-library/vorn-*.tar.gz "$work"/bare-library-again/vorn-*.tar.gz ||
+  fail "two builds of one commit packed different device tarballs"
+echo "bare-library, built again in another folder: a byte-identical device tarball"
+
+# The pkg-config modules of the device build, as its cache records them,
+# against the recipes' dependencies (each module by its package's name).
+modules=$(sed -n 's/^__pkg_config_arguments_[A-Z0-9_]*:INTERNAL=//p' "$work/pkg-config/CMakeCache.txt" |
+  tr ';' '\n' | grep -v -x -E 'REQUIRED|QUIET|IMPORTED_TARGET|GLOBAL' | sort -u | tr '\n' ' ')
+[ "$modules" = "glib-2.0 gobject-2.0 gtk+-2.0 zerovora " ] || fail "the build uses the modules $modules"
+grep -qx 'DEPENDS = "gtk+ glib-2.0 zerovora"' "$bb" || fail "$bb depends on other packages than $modules"
+grep -qx 'VORN_DEPENDENCIES = host-pkgconf libgtk2 libglib2 zerovora' "$mk" ||
+  fail "$mk depends on other packages than $modules"
+echo "the recipes: the licence's checksum, and the packages of the modules $modules"
+
+cmake -S "$source_dir" -B "$work/native" -DCMAKE_CXX_COMPILER="$gxx" -DCMAKE_C_COMPILER="${gxx/++/cc}" \
+  -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >"$work/native.log" 2>&1 &&
+  cmake --build "$work/native" >>"$work/native.log" 2>&1 || { cat "$work/native.log" >&2; fail "native build"; }
+! grep -F 'warning:' "$work/native.log" || fail "the native build had warnings"
+DESTDIR=$work/native/image cmake --install "$work/native" >/dev/null
+(cd "$work/native" && cpack >/dev/null)
+packed=$(cd "$work/native" && for tarball in *.tar.gz; do tar -tzf "$tarball"; done | sort | tr '\n' ' ')
+[[ $packed == *bin/vorn* && $packed == *lib/libzerovora.so.0* && $packed == *share/doc/vorn/LICENSE* &&
+  $packed == *share/doc/zerovora-standin/LICENSE* ]] || fail "the native tarballs hold $packed"
+echo "native: built, staged and packed vorn and the stand-in"
