@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Measures what a vorn run costs, beside its floor (the toolkit's start and
 // nothing else) and its alternative (the sqlite3 shell doing the same lookup
 // and write), on cards with databases of several sizes, on tmpfs and on disk.

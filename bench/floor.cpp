@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The floor of a vorn run: what vorn must do before it touches the
 // database, and nothing else.
 #include <gtk/gtk.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The benchmark's harness: the cards and their databases, one timed run,
 // runs of several programs in turn with their medians, and instruction
 // counts. bench.cpp has the options and prints the tables.

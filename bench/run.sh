@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Benchmarks vorn against its floor and the sqlite3 shell, and prints the
 # tables (Markdown) to standard output:
 #   bench/run.sh           every database size up to 1 000 000 entries

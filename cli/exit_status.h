@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How a registration result becomes the process's exit status.
 #ifndef VORN_CLI_EXIT_STATUS_H
 #define VORN_CLI_EXIT_STATUS_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vorn [TOOLKIT-OPTIONS] [--] FILE TITLE AUTHOR TAG: records a file's title,
 // author and tag in the card's global metadata database.
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Which command-line words reach the toolkit and which are vorn's values.
 #ifndef VORN_CLI_TOOLKIT_ARGUMENTS_H
 #define VORN_CLI_TOOLKIT_ARGUMENTS_H

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The target's C library, read from its own headers by compiling a probe
 # with the build's compilers and flags: vorn_glibc_version(VAR) sets VAR to
 # glibc's version (2.31, say), or to "none" when the C library is another

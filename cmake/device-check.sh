@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # A step of every build for the device: checks what vorn needs of the
 # device. It loads only the device library, GTK+ 2, GObject, GLib and the C
 # library, each named by its SONAME (never by a path of the build machine);

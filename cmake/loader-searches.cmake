@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Included by the install: sets vorn_loader_searches to TRUE when the loader
 # finds libraries in vorn_libdir by itself, that is when it is one of the
 # loader's own folders or one that /etc/ld.so.conf names (with the files it

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross-building against a system root: a target triplet and a folder that
 # holds the target's headers and libraries, as a Debian sysroot made by
 # scripts/sysroot.sh or a device maker's SDK does.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Runs a target program under qemu-user on the sysroot's own runtime:
 #   target-run.sh QEMU SYSROOT TRIPLET PROGRAM [ARGS...]
 # The sysroot's loader is started with only the sysroot's library folders

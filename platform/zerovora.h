@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * zerovora: the device's global metadata database of the files on its card.
  *

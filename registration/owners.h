@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Owners of what a registration allocates: GLib and C strings, metadata
 // tables and the global database handle. Each releases its resource exactly
 // once, on every way out of the scope that holds it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "set_file_metadata.h"
 
 #include <fcntl.h>

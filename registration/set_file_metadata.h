@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Records one file's title, author and tag in the card's global metadata
 // database.
 #ifndef VORN_REGISTRATION_SET_FILE_METADATA_H

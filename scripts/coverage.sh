@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds with gcov's counters (the coverage preset, in build-coverage/), runs
 # the whole suite, and reports the line and branch coverage of cli/,
 # registration/ and standin/ with gcovr: a table on standard output, and

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Prints the Debian mirror that apt on this machine uses for its own release
 # (named by its codename, or else by a suite such as "stable"), read from
 # apt's sources alone; for mmdebstrap, which makes the sysroots and the

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The main job: builds vorn and runs it on a sample file on a scratch card,
 # once to add the file and once to change it, then shows the stored entry
 # with the sqlite3 shell. The card is a tmpfs mounted at the media root in a

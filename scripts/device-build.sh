@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the device release of vorn and packs its tarball:
 #   scripts/device-build.sh [--test] [armhf] [arm64] [armel]   (armhf and
 #                                                              arm64 when none)

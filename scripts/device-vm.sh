@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Boots the emulated device, an armhf board (QEMU's virt machine with a
 # Cortex-A15) on Debian 11's own armmp kernel and runtime with an SD card,
 # and runs a command there as root, beside an X server and the armhf build

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Formats the project's C and C++ sources with the repository's .clang-format.
 set -euo pipefail
 cd "$(dirname "$0")/.."

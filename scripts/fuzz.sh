@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the open path's fuzz target with clang's libFuzzer and the
 # sanitizers (the fuzz preset, in build-fuzz/), replays its committed seeds
 # (tests/fuzz/seeds) as CTest does, then fuzzes for SECONDS (120 when not

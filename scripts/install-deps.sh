@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs the Debian packages that vorn needs, for the given purposes:
 #   build  the compiler, CMake and the libraries the tool links with
 #   test   GoogleTest, the X server, valgrind and the formatter the suite uses

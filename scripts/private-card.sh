@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Runs a command on a fresh private card, changing nothing on the host:
 #   scripts/private-card.sh BUILD COMMAND [ARGS...]
 # COMMAND runs as root of a mount namespace of its own (in a user namespace

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Sourced by sysroot.sh, build-host.sh and device-vm.sh: where the roots that
 # mmdebstrap makes are cached ($cache), and its mode ($mode):
 # /var/cache/vorn-sysroots for root, ~/.cache/vorn-sysroots in a user

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Prints the path of a Debian sysroot for the architecture ARCH (armhf,
 # arm64 or armel), of the oldest Debian release that the machine's configured
 # Debian mirror still serves (or of the newest known one, with "newest", or

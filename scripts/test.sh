@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Runs the whole test suite: installs what the tests need, starts an X
 # server when none is there, and configures, builds and runs CTest through
 # the workflow preset of that name (CMakePresets.json):

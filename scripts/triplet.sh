@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Prints the GNU triplet of a Debian ARM architecture: armhf, arm64 or armel.
 case "${1:-}" in
   armhf) echo arm-linux-gnueabihf ;;

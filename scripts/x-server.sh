@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Sourced: ensure_x_server makes DISPLAY name an X server that answers,
 # starting Xvfb on a free display when none does. That server ends with the
 # shell that started it (the kernel signals it when its parent ends), so the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The stand-in's own bounds, beyond what the boundary (zerovora.h) asks of
 // any libzerovora.so.0.
 #ifndef ZEROVORA_BOUNDS_H

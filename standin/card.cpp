@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "card.h"
 
 #include <sys/stat.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The card: whether a file system is mounted where the database is to be
 // kept, and what may stand in the database file's place there.
 #ifndef ZEROVORA_CARD_H

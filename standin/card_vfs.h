@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The files of the card that SQLite may reach: the database file and its
 // rollback journal, and nothing else, whatever the card holds.
 #ifndef ZEROVORA_CARD_VFS_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The database file: opening one that the library wrote, or creating the
 // schema in a new one, with settings for a file that anyone may have
 // written.

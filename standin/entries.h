@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The entries of the global database, one row per (directory part, base
 // name): looking one up, adding one and changing one, with SQLite's result
 // codes mapped to the library's.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Why a call of the library failed, told on standard error as one line:
 // "zerovora: PATH: CAUSE". The code that decides on a failure words its
 // cause; the C function that the caller called tells it, once, on its way

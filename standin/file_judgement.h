@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What a database file on the card is, judged from its header before SQLite
 // reads it and from its header and schema after, and whether the journal
 // beside it is one of the library's: the one place that tells the library's

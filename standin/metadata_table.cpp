@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Metadata tables: ordered named columns, each with an optional text value.
 // Every function is noexcept at the C boundary: an allocation failure is
 // reported as ZEROVORA_ERROR_NO_MEMORY, and told on standard error.

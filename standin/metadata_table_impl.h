@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The inside of a metadata table, shared by the table functions and the
 // database operations of the stand-in library.
 #ifndef ZEROVORA_METADATA_TABLE_IMPL_H

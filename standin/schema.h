@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The global database's file: the marks in its header that make it ours,
 // its schema as SQLite keeps it, and the script that creates both in an
 // empty file.

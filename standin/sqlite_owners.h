@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Small owners of SQLite resources for the stand-in library, so that every
 // way out of a database operation finalizes its statement and ends its
 // transaction exactly once.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The SQL of the lookup and the writes of entries. Kept apart so that their
 // query plans can be checked.
 #ifndef ZEROVORA_STATEMENTS_H

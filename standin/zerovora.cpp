@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The C functions of zerovora.h: argument checks, the handle, and no C++
 // exception ever crossing into C.
 #include "zerovora.h"

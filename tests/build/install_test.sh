@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Stages the install under DESTDIR and packs it with cpack. The device's
 # tarball holds exactly vorn, its man page and the licence; the stand-in's,
 # when it is built, exactly its library, link, header, pkg-config file and

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds vorn against an existing libzerovora instead of the stand-in. A
 # prebuilt stand-in is installed into a fake system root; one build finds it
 # with pkg-config and another by its path. Neither may build the stand-in,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writers killed at random moments of their write, on a card on the
 // machine's disk: nothing stored is lost, and the next run goes on at once.
 // The test prints the figures it measures.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vorn under load, on a full or read-only card, with database files that are
 // not its own and with hostile input: nothing stored is lost, nothing is
 // invented, and every run ends with a defined status.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every occurrence of every file system call that a run makes on the card
 // is killed and then failed, and the card stays sound. The test prints the
 // points it found.

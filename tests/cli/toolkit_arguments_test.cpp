@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The split of the command line between the toolkit and vorn's values.
 #include "toolkit_arguments.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The built vorn binary, run as a user runs it, on a private card and under
 // the X server named by DISPLAY; plus how results become exit statuses.
 #include <gtest/gtest.h>

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The end-to-end tests of the armhf build on the emulated device's SD card,
 # formatted anew as FORMAT (fat32 or exfat) for each test, with the FAT
 # card's own cases; run in the guest by scripts/device-vm.sh:

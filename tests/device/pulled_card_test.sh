@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Cards pulled mid-write, on the emulated device (scripts/device-vm.sh):
 #   tests/device/pulled_card_test.sh fat32|exfat PULLS
 # Each boot adds and changes entries on one card, logging each run's start

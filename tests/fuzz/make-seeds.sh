@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Makes the fuzz target's seeds with the built vorn on a private card, and
 # with Python's sqlite3 for the files that vorn never writes:
 #   scripts/private-card.sh BUILD tests/fuzz/make-seeds.sh BUILD OUT

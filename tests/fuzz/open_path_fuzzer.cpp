@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A coverage-guided fuzz target for the stand-in's open path: each input
 // makes a card's database file, a journal beside it and the side files,
 // opens the database and, when it opens, looks up, adds and changes an

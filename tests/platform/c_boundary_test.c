@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* The boundary used from C: the header compiles as C and the library links
  * with C linkage. Adds, changes and reads back one entry on the card given
  * as the argument, an empty mounted directory, and removes the database

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // set_file_metadata against the stand-in library, on a private card mounted
 // at the real media root.
 #include "set_file_metadata.h"

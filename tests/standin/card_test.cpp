@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The card: the library opens a database only in a directory where a file
 // system is mounted, and only a regular file in the database file's place.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The card's VFS: whatever the checks before it let through, SQLite reaches
 // the database file and its journal through it, and nothing else.
 #include "card_vfs.h"

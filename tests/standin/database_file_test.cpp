@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The database file: created on first open, and refused and left as it is
 // when it is not one that the library wrote.
 #include "database_file.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The entries: lookups, adds and changes, their failure codes, the limits on
 // what is read and written, and several processes at once.
 #include <gtest/gtest.h>

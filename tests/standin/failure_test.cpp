@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How SQLite's results become the library's codes and causes.
 #include "failure.h"
 

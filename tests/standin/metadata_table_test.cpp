@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The metadata table: it owns copies of its names and texts.
 #include <gtest/gtest.h>
 

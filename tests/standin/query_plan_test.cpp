@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The lookup and the writes of the stand-in find their entry through the
 // key's unique index and never scan the table, so that a run costs the same
 // on a card with a million entries as on an empty one.

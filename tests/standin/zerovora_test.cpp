@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The C functions: null arguments and bad positions are argument failures,
 // never crashes.
 #include <gtest/gtest.h>

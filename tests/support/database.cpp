@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "database.h"
 
 #include <gtest/gtest.h>

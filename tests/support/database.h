@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reads entries back from a global database, through the library's own
 // lookup and, for counts and checks, straight from the SQLite file.
 #ifndef VORN_TESTS_DATABASE_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Whole-file reads and writes for tests; each fails the test on error.
 #ifndef VORN_TESTS_FILES_H
 #define VORN_TESTS_FILES_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Watches the card's directory for the journal that a write creates at its
 // start and deletes when it commits.
 #ifndef VORN_TESTS_JOURNAL_WATCH_H

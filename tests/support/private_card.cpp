@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "private_card.h"
 
 #include <sys/mount.h>

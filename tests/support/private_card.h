@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A private card for tests that touch the media root: a test program that
 // links this runs, from before main, in a mount namespace of its own (what
 // `unshare --mount` gives, with a user namespace mapping root when not root),

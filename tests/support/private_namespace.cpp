@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "private_namespace.h"
 
 #include <fcntl.h>

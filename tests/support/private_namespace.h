@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A mount namespace of the process's own, where a test program mounts its
 // card without changing the host.
 #ifndef VORN_TESTS_PRIVATE_NAMESPACE_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs programs as child processes and collects what they wrote.
 #ifndef VORN_TESTS_PROCESS_H
 #define VORN_TESTS_PROCESS_H

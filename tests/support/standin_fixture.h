@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The shared fixture of the stand-in's tests: the library on a private
 // card (see private_card.h), with helpers for its tables and its file.
 #ifndef VORN_TESTS_STANDIN_FIXTURE_H

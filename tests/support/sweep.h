@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The machinery of the sweep of kill and failure points: counting, with
 // strace, the system calls that a run makes on the card, and running it
 // again with one of them killed or failed.

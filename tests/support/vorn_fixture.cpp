@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "vorn_fixture.h"
 
 #include <cstdlib>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A fixture for running the built vorn as a user runs it: on a private card,
 // under the X server that DISPLAY names and, for a cross build, under the
 // build's emulator.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Runs vorn under valgrind's memcheck on every path: add, change, no media
 # root, a missing file and the usage message. Any error, and any block left
 # allocated at the end (even one still reachable), fails the test, except
