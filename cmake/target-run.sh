@@ -4,8 +4,8 @@
 #   target-run.sh QEMU SYSROOT TRIPLET PROGRAM [ARGS...]
 # The sysroot's loader is started with only the sysroot's library folders
 # and without the loader's cache, which would otherwise lead it to the build
-# machine's multiarch libraries. With VORN_TARGET_RUNTIME=host the program
-# runs on the build machine's multiarch runtime instead (qemu's default).
+# machine's multiarch libraries. With VORN_TARGET_RUNTIME=ROOT the program
+# runs on the runtime of that root instead (another release's sysroot).
 # On an armv7 machine, an armhf program runs without qemu.
 set -euo pipefail
 qemu=$1 root=$2 triplet=$3
@@ -22,9 +22,7 @@ fi
 if [ "$(id -u)" -ne 0 ]; then
   exec unshare --map-root-user --mount "$0" "$qemu" "$root" "$triplet" "$@"
 fi
-if [ "${VORN_TARGET_RUNTIME:-sysroot}" = host ]; then
-  exec "$qemu" "$@"
-fi
+root=${VORN_TARGET_RUNTIME:-$root}
 case "$triplet" in
   arm-linux-gnueabihf) loader=/lib/ld-linux-armhf.so.3 ;;
   aarch64-linux-gnu) loader=/lib/ld-linux-aarch64.so.1 ;;

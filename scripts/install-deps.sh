@@ -15,23 +15,15 @@
 #   vm     what scripts/device-vm.sh boots the emulated board with: QEMU,
 #          mmdebstrap and the tools that make its root, initramfs and card,
 #          and those that check a card's image: fsck, mtools and sqlite3
-#   runtime:ARCH  the build machine's own runtime for ARCH: the libraries
-#          that vorn and its tests load, to run them on it under qemu-user
 # Packages already present are left alone; only missing ones are installed.
 set -euo pipefail
 
 packages=()
-foreign=()
 for purpose in "$@"; do
   case "$purpose" in
     sdk:*)
       triplet=$("$(dirname "$0")/triplet.sh" "${purpose#sdk:}")
       packages+=("g++-$triplet") ;;
-    runtime:*)
-      arch=${purpose#runtime:}
-      "$(dirname "$0")/triplet.sh" "$arch" >/dev/null
-      foreign+=("$arch")
-      packages+=("libgtk2.0-0:$arch" "libsqlite3-0:$arch" "libstdc++6:$arch") ;;
     device) packages+=(mmdebstrap uidmap clang lld curl binutils qemu-user file) ;;
     vm) packages+=(qemu-system-arm mmdebstrap uidmap curl squashfs-tools kmod fdisk cpio dosfstools
       exfatprogs mtools sqlite3) ;;
@@ -45,11 +37,6 @@ for purpose in "$@"; do
   esac
 done
 
-new_arches=()
-for arch in "${foreign[@]}"; do
-  dpkg --print-foreign-architectures | grep -qx "$arch" || new_arches+=("$arch")
-done
-
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
@@ -59,11 +46,9 @@ done
 
 if [ "$(id -u)" -ne 0 ]; then
   echo "install-deps.sh: missing packages: ${missing[*]}" >&2
-  for arch in "${new_arches[@]}"; do echo "as root: dpkg --add-architecture $arch" >&2; done
   echo "as root: apt-get update && apt-get install ${missing[*]}" >&2
   exit 1
 fi
-for arch in "${new_arches[@]}"; do dpkg --add-architecture "$arch"; done
 echo "Installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 # A mirror caught mid-sync fails an update for a while: it is tried again,
