@@ -49,10 +49,11 @@ if [ "$baseline" = none ]; then
 else
   versions=$("$readelf" -W -V "$vorn" | grep -o 'GLIBC_[0-9][0-9.]*' | sort -u -V)
   [ -n "$versions" ] || fail "it names no glibc symbol version"
-  newest=$(printf '%s\n' "$versions" "GLIBC_$baseline" | sort -V | tail -n 1)
+  needs=$(printf '%s\n' "$versions" | tail -n 1)
+  newest=$(printf '%s\n' "$needs" "GLIBC_$baseline" | sort -V | tail -n 1)
   [ "$newest" = "GLIBC_$baseline" ] ||
-    fail "it needs $newest, newer than GLIBC_$baseline: $(echo $versions)"
-  c_library="glibc up to $newest"
+    fail "it needs $needs, newer than GLIBC_$baseline: $(echo $versions)"
+  c_library="glibc up to $needs (at most GLIBC_$baseline)"
 fi
 
 functions=$("$readelf" -W --dyn-syms "$vorn" | awk '$7 == "UND" { sub(/@.*/, "", $8); print $8 }' |
