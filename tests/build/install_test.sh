@@ -9,7 +9,8 @@
 # C++ runtime when it links its own, and carries no RUNPATH; no ELF file of
 # the build tree has a RUNPATH with an empty or relative element, which the
 # loader would take from the working directory. Every tarball holds files and
-# links only, owned by 0/0, with modes 0755 or 0644. On a native build: the
+# links only, owned by 0/0, with modes 0755 or 0644, dated SOURCE_DATE_EPOCH
+# when it is set. On a native build: the
 # release built by an ordinary user with umask 002 or 077 gives such a
 # tarball too (vorn 0755, its man page 0644), and unpacked as root (GNU tar
 # and busybox tar) over a root it leaves the folders there as they were; an
@@ -113,6 +114,14 @@ if [ "$zerovora" = system ]; then
 else
   check_tarball "zerovora-standin-for-hosts-only-*.tar.gz" "${standin[@]}"
 fi
+
+# Packed with SOURCE_DATE_EPOCH, every entry carries that date.
+(cd "$build_dir" && SOURCE_DATE_EPOCH=1000000000 cpack -B "$work/dated" >/dev/null)
+for tarball in "$work"/dated/*.tar.gz; do
+  dates=$(TZ=UTC tar -tvzf "$tarball" --full-time | awk '{print $4, $5}' | sort -u)
+  [ "$dates" = "2001-09-09 01:46:40" ] || fail "$(basename "$tarball") is dated $dates, not SOURCE_DATE_EPOCH"
+done
+echo "packed with SOURCE_DATE_EPOCH=1000000000: every entry dated 2001-09-09 01:46:40 UTC"
 
 [ "$build_kind" = native ] && [ "$zerovora" = stand-in ] || exit 0
 # The release as an ordinary user builds it (nobody, when the test runs as
