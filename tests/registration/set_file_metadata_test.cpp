@@ -102,6 +102,16 @@ TEST_F(RegistrationTest, AFileWhoseStatusCantBeReadIsNotAdded) {
                 "/missing\\x1b]0;x\\x07\\x7f\\x5c: No such file or directory; "
                 "the lookup found no entry for it, so none was added\n");
   EXPECT_EQ(count_entries(kDatabaseFile), 0);
+
+  // Every byte escaped, in a path as long as one argument may be (128 KiB
+  // with its NUL), so that each takes the most room in the line.
+  const std::string escaped_only(128 * 1024 - 1, '\x01');
+  EXPECT_EQ(run(escaped_only, "t", "a", "g"), kResultFileUnreadable);
+  std::string printed;
+  for (std::size_t i = 0; i < escaped_only.size(); ++i) printed += "\\x01";
+  EXPECT_EQ(err_, "vorn: " + printed +
+                      ": File name too long; the lookup found no entry for "
+                      "it, so none was added\n");
 }
 
 TEST_F(RegistrationTest, AKnownFileIsChangedEvenWhenItIsGone) {

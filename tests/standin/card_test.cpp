@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -71,6 +72,21 @@ TEST_F(StandInTest, ALineNeverHoldsAControlByteOfAName) {
   EXPECT_FALSE(GlobalDatabase(zerovora_global_open(folder.c_str(), 0)));
   EXPECT_EQ(::testing::internal::GetCapturedStderr(),
             "zerovora: /media/\\x1b]0;x\\x07\\x7f\\x5c/" +
+                std::string(zerovora::kDatabaseFileName) +
+                ": not a database of this library: too short for one (4 "
+                "bytes)\n");
+
+  // A folder name of the longest length, every byte of it escaped.
+  const std::string longest = "/media/" + std::string(NAME_MAX, '\x01');
+  ASSERT_EQ(mkdir(longest.c_str(), 0755), 0);
+  mount_over_itself(longest);
+  write_file(longest + "/" + zerovora::kDatabaseFileName, "junk");
+  std::string printed = "/media/";
+  for (int i = 0; i < NAME_MAX; ++i) printed += "\\x01";
+  ::testing::internal::CaptureStderr();
+  EXPECT_FALSE(GlobalDatabase(zerovora_global_open(longest.c_str(), 0)));
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "zerovora: " + printed + "/" +
                 std::string(zerovora::kDatabaseFileName) +
                 ": not a database of this library: too short for one (4 "
                 "bytes)\n");

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # Runs vorn under valgrind's memcheck on every path: add, change, no media
-# root, a missing file and the usage message. Any error, and any block left
+# root, a missing file (and one whose every byte its line escapes) and the
+# usage message. Any error, and any block left
 # allocated at the end (even one still reachable), fails the test, except
 # what the toolkit keeps from its start-up (toolkit.supp) and the stand-in's
 # private C++ runtime's exception pool (standin.supp).
@@ -45,6 +46,8 @@ exec "$here/../../scripts/private-card.sh" "$build" env VORN="$vorn" SUPPRESSION
   check add 0 "$card/book" t a g
   check change 0 "$card/book" T A G
   check missing-file 66 "$card/missing" t a g
+  # A path as long as an argument may be, each byte of it escaped in the line.
+  check escaped-path 66 "$(head -c 131071 /dev/zero | tr "\0" "\001")" t a g
   check usage 1 only two
   umount "$card"
   rmdir "$card"
