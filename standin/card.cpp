@@ -5,7 +5,6 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <string>
 
@@ -55,7 +54,7 @@ bool is_nothing_or_single_file(const std::string &path, const char *kind,
   why.path = path;
   struct stat st {};
   if (lstat(path.c_str(), &st) != 0) {
-    why.cause = std::strerror(errno);
+    why.cause = reason(errno);
     return errno == ENOENT;
   }
   const char *instead = nullptr;
@@ -81,7 +80,7 @@ bool is_nothing(const std::string &path, const char *kind, Failure &why) {
   why.path = path;
   struct stat st {};
   if (lstat(path.c_str(), &st) != 0) {
-    why.cause = std::strerror(errno);
+    why.cause = reason(errno);
     return errno == ENOENT;
   }
   why.cause = std::string(kind) +
@@ -101,7 +100,7 @@ bool is_card(const char *directory, Failure &why) {
     // Nothing there, or a file (which has no ".."), is no card: the caller
     // says so.
     if (errno != ENOENT && errno != ENOTDIR) {
-      why.cause = std::string("can't be examined: ") + std::strerror(errno);
+      why.cause = std::string("can't be examined: ") + reason(errno);
     }
     return false;
   }

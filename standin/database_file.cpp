@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <optional>
 #include <string>
 #include <utility>
@@ -127,8 +126,7 @@ std::optional<FileId> create_file(const std::string &path, Failure &why) {
         break;
       default:
         why.cause =
-            std::string("no database file can be made: ") +
-            (is_out_of_room(errno) ? "the card is full" : std::strerror(errno));
+            std::string("no database file can be made: ") + reason(errno);
     }
     return std::nullopt;
   }

@@ -52,6 +52,10 @@ bool is_out_of_room(int error) {
   }
 }
 
+std::string reason(int error) {
+  return is_out_of_room(error) ? "the card is full" : std::strerror(error);
+}
+
 void tell(const Failure &failure) {
   std::string line = "zerovora: ";
   if (!failure.path.empty()) line += escaped(failure.path) + ": ";

@@ -25,6 +25,10 @@ struct Failure {
 // no quota.
 bool is_out_of_room(int error);
 
+// The system's reason for `error`, an errno, as a line tells it: "the card
+// is full" when the card has no room left, otherwise strerror's text.
+std::string reason(int error);
+
 // Writes `failure` as one line on standard error, "zerovora: PATH: CAUSE"
 // (or "zerovora: CAUSE" without a path). Control bytes and backslashes are
 // written as \xHH: a path or a cause may hold what a card wrote, which must

@@ -138,7 +138,7 @@ bool is_whole(sqlite3 *db, std::int64_t pages, std::int64_t page_bytes,
   const char *path = sqlite3_db_filename(db, "main");
   struct stat st {};
   if (stat(path, &st) != 0) {
-    why.cause = std::strerror(errno);
+    why.cause = reason(errno);
     return false;
   }
   if (st.st_size >= pages * page_bytes) return true;
@@ -220,17 +220,17 @@ bool journal_may_roll_back(const std::string &journal, off_t size,
       open(journal.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   if (fd.get() < 0) {
     if (errno == ENOENT) return true;
-    return refuse(std::strerror(errno));
+    return refuse(reason(errno));
   }
   struct stat st {};
-  if (fstat(fd.get(), &st) != 0) return refuse(std::strerror(errno));
+  if (fstat(fd.get(), &st) != 0) return refuse(reason(errno));
   // The name of a super-journal, at the end, and the first header.
   std::array<std::uint8_t, kSuperJournalTailSize> tail{};
   std::array<std::uint8_t, kJournalHeaderSize> header{};
   if ((st.st_size >= kSuperJournalTailSize &&
        !read_at(fd.get(), tail, st.st_size - kSuperJournalTailSize)) ||
       (st.st_size >= kJournalHeaderSize && !read_at(fd.get(), header, 0))) {
-    return refuse(std::string("can't be read: ") + std::strerror(errno));
+    return refuse(std::string("can't be read: ") + reason(errno));
   }
   if (is_journal_magic(&tail[8])) {
     return refuse(std::string(kNotOurJournal) + "it names a super-journal");
@@ -264,7 +264,7 @@ FileIs judge_before_reading(sqlite3 *db, Failure &why) {
   const char *path = sqlite3_db_filename(db, "main");
   struct stat st {};
   if (lstat(path, &st) != 0) {
-    why.cause = std::strerror(errno);
+    why.cause = reason(errno);
     return FileIs::kForeign;
   }
   HeaderBytes header{};
@@ -275,8 +275,7 @@ FileIs judge_before_reading(sqlite3 *db, Failure &why) {
       return FileIs::kForeign;
     }
     if (!read_header(db, header)) {
-      why.cause =
-          std::string("its header can't be read: ") + std::strerror(errno);
+      why.cause = std::string("its header can't be read: ") + reason(errno);
       return FileIs::kForeign;
     }
     why.cause = unmarked(header);
@@ -300,8 +299,7 @@ FileIs judge_after_reading(sqlite3 *db, Failure &why) {
     return FileIs::kForeign;
   }
   if (!read_header(db, header)) {
-    why.cause =
-        std::string("its header can't be read: ") + std::strerror(errno);
+    why.cause = std::string("its header can't be read: ") + reason(errno);
     return FileIs::kForeign;
   }
   const std::string differs = unmarked(header);
