@@ -45,7 +45,9 @@ inline bool exists(const std::string &path) {
 }
 
 // Everything under `root`, the root included: each path's kind, and a
-// regular file's bytes and a link's target. Only regular files are opened.
+// regular file's bytes and a link's target. Only regular files are opened;
+// one over 1 MiB (a card filled up) is known by its inode, size and times,
+// which any write changes, rather than read.
 using Tree = std::map<std::string, std::string>;
 inline Tree tree_of(const std::string &root) {
   namespace fs = std::filesystem;
@@ -53,7 +55,16 @@ inline Tree tree_of(const std::string &root) {
   const auto add = [&tree](const fs::path &path) {
     const fs::file_type type = fs::symlink_status(path).type();
     std::string &kind = tree[path] = std::to_string(static_cast<int>(type));
-    if (type == fs::file_type::regular)
+    struct stat st {};
+    if (type == fs::file_type::regular && lstat(path.c_str(), &st) == 0 &&
+        st.st_size > 1024 * 1024) {
+      kind.append(":").append(std::to_string(st.st_ino)).append(":");
+      kind.append(std::to_string(st.st_size)).append(":");
+      kind.append(
+          std::to_string(st.st_mtim.tv_sec * 1000000000 + st.st_mtim.tv_nsec));
+      kind.append(":").append(
+          std::to_string(st.st_ctim.tv_sec * 1000000000 + st.st_ctim.tv_nsec));
+    } else if (type == fs::file_type::regular)
       kind.append(":").append(read_file(path));
     if (type == fs::file_type::symlink)
       kind.append(":").append(fs::read_symlink(path));

@@ -75,11 +75,12 @@ std::vector<std::string> faults_for(const std::string &call) {
   // A card that fills as the data is written, or written back.
   if (call.find("write") != std::string::npos ||
       call.find("sync") != std::string::npos)
-    faults.push_back("error=ENOSPC");
+    faults.insert(faults.end(), {"error=ENOSPC", "error=EDQUOT"});
   // A journal that can't be made for want of room: a full card, or a full
   // root directory on FAT.
   if (call == "openat")
-    faults.insert(faults.end(), {"error=EACCES", "error=ENOSPC"});
+    faults.insert(faults.end(),
+                  {"error=EACCES", "error=ENOSPC", "error=EDQUOT"});
   return faults;
 }
 

@@ -1,7 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "vorn_fixture.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdlib>
+
+#include "files.h"
+#include "oracles.h"
 
 namespace vorn::testing {
 namespace {
@@ -74,7 +79,12 @@ std::vector<ProcessResult> VornTest::runs_with_and_without_statx(
 ProcessResult VornTest::vorn(const std::vector<std::string> &args,
                              bool with_display,
                              std::chrono::milliseconds limit) const {
-  return run_process(command(args), environment(with_display), limit);
+  const Tree before = tree_of(kMedia);
+  ProcessResult run =
+      run_process(command(args), environment(with_display), limit);
+  EXPECT_EQ(changes_not_allowed(before, tree_of(kMedia), run), "")
+      << "vorn ended with " << run.status << ": " << run.err;
+  return run;
 }
 
 }  // namespace vorn::testing
