@@ -309,6 +309,20 @@ TEST_F(StandInTest, OpenRefusesSideFilesThatItNeverWritesAndTouchesNothing) {
          write_file(kJournal, journal_bytes(4, "", "", 0));
        },
        "to 262144 bytes"},
+      {"a journal counting the most pages",
+       [&] { write_file(kJournal, journal_bytes(0xffffffff, "")); },
+       "to 17592186040320 bytes"},
+      {"a journal of the largest page size",
+       [&] { write_file(kJournal, journal_bytes(1, "", "", 0xffffffff)); },
+       "to 4294967295 bytes"},
+      {"a journal one byte larger than the file, in pages of 1 byte",
+       [&] {
+         write_file(
+             kJournal,
+             journal_bytes(std::uint32_t(std::filesystem::file_size(file_) + 1),
+                           "", "", 1));
+       },
+       "it would grow the database file from 12288 to 12289 bytes"},
       {"the same, beside a file that gives no page size SQLite takes",
        [&] {
          std::string bytes = read_file(file_);
@@ -331,6 +345,26 @@ TEST_F(StandInTest, OpenRefusesSideFilesThatItNeverWritesAndTouchesNothing) {
     write_file(off_card + "/precious", "precious");
     prepare();
     expect_refused(reason);
+  }
+}
+
+// Journals at the bound that restores no larger file than there is are
+// rolled back as SQLite rolls them back: one of no pages, as a killed first
+// run leaves, truncates the file, which then gets the schema again; one
+// whose page size SQLite takes for none is dropped, and the file kept.
+TEST_F(StandInTest, JournalsAtTheBoundOfTheFilesSizeAreRolledBack) {
+  for (const bool no_pages : {true, false}) {
+    SCOPED_TRACE(no_pages ? "no pages" : "the file's size in pages of 1 byte");
+    std::filesystem::remove(file_);
+    add_sample();
+    const auto size = std::uint32_t(std::filesystem::file_size(file_));
+    write_file(kJournal, no_pages ? journal_bytes(0, "")
+                                  : journal_bytes(size, "", "", 1));
+    ::testing::internal::CaptureStderr();
+    EXPECT_TRUE(open());
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    EXPECT_FALSE(exists(kJournal));
+    EXPECT_EQ(count_entries(file_), no_pages ? 0 : 1);
   }
 }
 
@@ -422,18 +456,26 @@ TEST_F(StandInTest, ALockHeldThroughTheOpenRefusesIt) {
       << "gave up before the wait that the line names";
 }
 
-// Each mark of the header, changed alone in a file of ours, makes it
-// foreign, and the line names it.
+// Each mark of the header, changed alone in a file of ours (to its
+// smallest value, its largest, and its own with a bit flipped), makes it
+// foreign, and the line names the mark and the value read.
 TEST_F(StandInTest, EveryMarkOfTheHeaderIsChecked) {
   add_sample();
   const std::string ours = read_file(file_);
   for (const zerovora::HeaderMark &mark : zerovora::kHeaderMarks) {
-    SCOPED_TRACE(mark.name);
-    std::string changed = ours;
-    changed[mark.offset + mark.size - 1] ^= 0x40;
-    write_file(file_, changed);
-    expect_refused(std::string("not a database of this library: ") +
-                   mark.differs + " (" + mark.name);
+    const std::uint64_t largest = (std::uint64_t{1} << (8 * mark.size)) - 1;
+    for (const std::uint64_t value :
+         {std::uint64_t{0}, largest, std::uint64_t{mark.value ^ 0x40}}) {
+      SCOPED_TRACE(std::string(mark.name) + " " + std::to_string(value));
+      std::string changed = ours;
+      for (std::size_t i = 0; i < mark.size; ++i) {
+        changed[mark.offset + i] = char(value >> (8 * (mark.size - 1 - i)));
+      }
+      write_file(file_, changed);
+      expect_refused(std::string("not a database of this library: ") +
+                     mark.differs + " (" + mark.name + " " +
+                     std::to_string(value) + ")");
+    }
   }
 }
 
@@ -457,6 +499,24 @@ TEST_F(StandInTest, OpenRefusesATruncatedCopy) {
   // Cut inside the last page.
   write_file(file_, whole.substr(0, whole.size() - 1024));
   expect_refused("a cut-off copy");
+  // The same in the smallest and the largest page size, which the header
+  // gives as 1: each page is counted in its own size.
+  for (const int page_size : {512, 65536}) {
+    SCOPED_TRACE(page_size);
+    std::filesystem::remove(file_);
+    run_sql(file_, "PRAGMA page_size = " + std::to_string(page_size) + ";" +
+                       zerovora::create_schema_sql());
+    add_sample();
+    const std::string bytes = read_file(file_);
+    ASSERT_EQ(bytes.substr(16, 2), page_size == 512
+                                       ? std::string("\x02\x00", 2)
+                                       : std::string("\x00\x01", 2));
+    const std::size_t pages = bytes.size() / page_size;
+    write_file(file_, bytes.substr(0, bytes.size() - 1));
+    expect_refused("a cut-off copy (" + std::to_string(bytes.size() - 1) +
+                   " bytes, where its header counts " + std::to_string(pages) +
+                   " pages of " + std::to_string(page_size) + ")");
+  }
 }
 
 TEST_F(StandInTest, ProcessesCreatingTheDatabaseAtOnceAllSucceed) {
