@@ -3,11 +3,15 @@
 #ifndef VORN_TESTS_FILES_H
 #define VORN_TESTS_FILES_H
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -47,32 +51,46 @@ inline bool exists(const std::string &path) {
 // Everything under `root`, the root included: each path's kind, and a
 // regular file's bytes and a link's target. Only regular files are opened;
 // one over 1 MiB (a card filled up) is known by its inode, size and times,
-// which any write changes, rather than read.
+// which any write changes, rather than read. The status comes from statx,
+// whose times are 64-bit on every target: a 32-bit stat fails on a file
+// dated after 2038.
 using Tree = std::map<std::string, std::string>;
-inline Tree tree_of(const std::string &root) {
-  namespace fs = std::filesystem;
-  Tree tree;
-  const auto add = [&tree](const fs::path &path) {
-    const fs::file_type type = fs::symlink_status(path).type();
-    std::string &kind = tree[path] = std::to_string(static_cast<int>(type));
-    struct stat st {};
-    if (type == fs::file_type::regular && lstat(path.c_str(), &st) == 0 &&
-        st.st_size > 1024 * 1024) {
-      kind.append(":").append(std::to_string(st.st_ino)).append(":");
-      kind.append(std::to_string(st.st_size)).append(":");
-      kind.append(
-          std::to_string(st.st_mtim.tv_sec * 1000000000 + st.st_mtim.tv_nsec));
-      kind.append(":").append(
-          std::to_string(st.st_ctim.tv_sec * 1000000000 + st.st_ctim.tv_nsec));
-    } else if (type == fs::file_type::regular)
-      kind.append(":").append(read_file(path));
-    if (type == fs::file_type::symlink)
-      kind.append(":").append(fs::read_symlink(path));
-  };
-  add(root);
-  for (const auto &entry : fs::recursive_directory_iterator(root)) {
-    add(entry.path());
+inline void add_to_tree(Tree &tree, const std::string &path) {
+  struct statx sx {};
+  if (statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS,
+            &sx) != 0) {
+    ADD_FAILURE() << "statx " << path << ": " << std::strerror(errno);
+    return;
   }
+  std::string &kind = tree[path] = std::to_string(sx.stx_mode & S_IFMT);
+  if (S_ISREG(sx.stx_mode) && sx.stx_size > 1024 * 1024) {
+    for (const std::int64_t number :
+         {std::int64_t(sx.stx_ino), std::int64_t(sx.stx_size),
+          std::int64_t(sx.stx_mtime.tv_sec), std::int64_t(sx.stx_mtime.tv_nsec),
+          std::int64_t(sx.stx_ctime.tv_sec),
+          std::int64_t(sx.stx_ctime.tv_nsec)}) {
+      kind.append(":").append(std::to_string(number));
+    }
+  } else if (S_ISREG(sx.stx_mode)) {
+    kind.append(":").append(read_file(path));
+  } else if (S_ISLNK(sx.stx_mode)) {
+    kind.append(":").append(std::filesystem::read_symlink(path).string());
+  } else if (S_ISDIR(sx.stx_mode)) {
+    DIR *dir = opendir(path.c_str());
+    if (dir == nullptr) {
+      ADD_FAILURE() << "opendir " << path << ": " << std::strerror(errno);
+      return;
+    }
+    while (const dirent *entry = readdir(dir)) {
+      const std::string name = entry->d_name;
+      if (name != "." && name != "..") add_to_tree(tree, path + "/" + name);
+    }
+    closedir(dir);
+  }
+}
+inline Tree tree_of(const std::string &root) {
+  Tree tree;
+  add_to_tree(tree, root);
   return tree;
 }
 
