@@ -18,9 +18,14 @@ namespace {
 TEST_F(StandInTest, EntriesBeyondTheLimitsAreFailuresAndStayAsTheyAre) {
   add_sample();
   const std::string too_long(zerovora::kMaxEntryLength, 'x');
-  EXPECT_EQ(zerovora_global_add_file(open().get(), "/e", "f", 1, 2,
-                                     too_long.c_str(), "", ""),
-            ZEROVORA_ERROR_ARGUMENT);
+  expect_failure(
+      [&] {
+        return zerovora_global_add_file(open().get(), "/e", "f", 1, 2,
+                                        too_long.c_str(), "", "");
+      },
+      ZEROVORA_ERROR_ARGUMENT,
+      "zerovora: " + file_ +
+          ": an entry longer than the library writes (1048576 bytes)\n");
   // The library bounds SQLite's heap in its process once it opens; the
   // entries beyond the limits are made without that bound.
   sqlite3_hard_heap_limit64(0);
@@ -38,14 +43,21 @@ TEST_F(StandInTest, EntriesBeyondTheLimitsAreFailuresAndStayAsTheyAre) {
   ASSERT_TRUE(global);
   const auto wanted = table_of({"tag"});
   metadata_table *found = nullptr;
-  EXPECT_EQ(zerovora_global_get_file(global.get(), "/d", "big value",
-                                     wanted.get(), &found),
-            ZEROVORA_ERROR_CORRUPT);
+  // Lookups tell nothing.
+  expect_failure(
+      [&] {
+        return zerovora_global_get_file(global.get(), "/d", "big value",
+                                        wanted.get(), &found);
+      },
+      ZEROVORA_ERROR_CORRUPT, "");
   EXPECT_EQ(found, nullptr);
   // Looking up a key beside the oversized one compares the two.
-  EXPECT_EQ(
-      zerovora_global_get_file(global.get(), "/d", "key", wanted.get(), &found),
-      ZEROVORA_ERROR_NO_MEMORY);
+  expect_failure(
+      [&] {
+        return zerovora_global_get_file(global.get(), "/d", "key", wanted.get(),
+                                        &found);
+      },
+      ZEROVORA_ERROR_NO_MEMORY, "");
   EXPECT_TRUE(read_file(file_) == before) << "the file changed";
 }
 
@@ -53,9 +65,15 @@ TEST_F(StandInTest, AWriteLockHeldLongerThanTheWaitIsBusy) {
   add_sample();
   const auto global = open();
   const HeldLock lock(file_, "BEGIN IMMEDIATE");
-  EXPECT_EQ(
-      zerovora_global_add_file(global.get(), "/d", "g", 1, 2, "t", "a", "g"),
-      ZEROVORA_ERROR_BUSY);
+  expect_failure(
+      [&] {
+        return zerovora_global_add_file(global.get(), "/d", "g", 1, 2, "t", "a",
+                                        "g");
+      },
+      ZEROVORA_ERROR_BUSY,
+      "zerovora: " + file_ +
+          ": locked by another process for longer than the library waits "
+          "(10 s): try again later\n");
   EXPECT_EQ(count_entries(file_), 1);
 }
 
@@ -113,9 +131,13 @@ TEST_F(StandInTest, GetHandsBackTheRequestedColumnsInOrder) {
 
 TEST_F(StandInTest, AddRefusesAnExistingEntryAndKeepsIt) {
   add_sample();
-  EXPECT_EQ(zerovora_global_add_file(open().get(), "/d", "f", 99, 99, "New",
-                                     "New", "new"),
-            ZEROVORA_ERROR_EXISTS);
+  expect_failure(
+      [&] {
+        return zerovora_global_add_file(open().get(), "/d", "f", 99, 99, "New",
+                                        "New", "new");
+      },
+      ZEROVORA_ERROR_EXISTS,
+      "zerovora: " + file_ + ": it already holds an entry for that file\n");
   EXPECT_EQ(read_entry(kCard, "/d", "f"), kSample);
 }
 
@@ -126,8 +148,13 @@ TEST_F(StandInTest, ChangeSetsOnlyTheNamedColumns) {
   const auto global = open();
   EXPECT_EQ(zerovora_global_change_file(global.get(), "/d", "f", values.get()),
             ZEROVORA_OK);
-  EXPECT_EQ(zerovora_global_change_file(global.get(), "/d", "g", values.get()),
-            ZEROVORA_ERROR_NOT_FOUND);
+  expect_failure(
+      [&] {
+        return zerovora_global_change_file(global.get(), "/d", "g",
+                                           values.get());
+      },
+      ZEROVORA_ERROR_NOT_FOUND,
+      "zerovora: " + file_ + ": it holds no entry for that file\n");
   Entry changed = kSample;
   changed.title = "Other";
   EXPECT_EQ(read_entry(kCard, "/d", "f"), changed);
@@ -152,11 +179,14 @@ TEST_F(StandInTest, ChangeRefusesBadTablesAndChangesNothing) {
     for (int i = 0; c.fill && i < int(c.names.size()); ++i) {
       metadata_table_set_text(values.get(), i, "changed");
     }
-    EXPECT_EQ(
-        zerovora_global_change_file(global.get(), "/d", "f", values.get()),
-        ZEROVORA_ERROR_ARGUMENT)
-        << ::testing::PrintToString(c.names)
-        << (c.fill ? "" : " without values");
+    SCOPED_TRACE(::testing::PrintToString(c.names) +
+                 (c.fill ? "" : " without values"));
+    expect_failure(
+        [&] {
+          return zerovora_global_change_file(global.get(), "/d", "f",
+                                             values.get());
+        },
+        ZEROVORA_ERROR_ARGUMENT, invalid("zerovora_global_change_file"));
   }
   EXPECT_EQ(read_entry(kCard, "/d", "f"), kSample);
 }

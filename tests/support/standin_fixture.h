@@ -85,6 +85,23 @@ class StandInTest : public PrivateCardTest {
     EXPECT_EQ(changes(before, tree_of(kMedia)), "");
   }
 
+  // Expects `call` to return `code` and to write exactly `line` on standard
+  // error (nothing, when it is empty: a lookup tells nothing).
+  template <typename Call>
+  void expect_failure(Call call, int code, const std::string &line) const {
+    ::testing::internal::CaptureStderr();
+    const int result = call();
+    EXPECT_EQ(result, code);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), line);
+  }
+
+  // The line of a call given an invalid argument.
+  static std::string invalid(const std::string &function) {
+    return "zerovora: " + function +
+           ": an invalid argument (a null pointer, an unknown flag or column, "
+           "a position out of range)\n";
+  }
+
   const std::string file_ = kDatabaseFile;
 };
 
