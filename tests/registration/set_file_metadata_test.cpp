@@ -179,8 +179,12 @@ TEST_F(RegistrationTest, FailuresOfTheAddAndTheChangeAreTheResult) {
   ASSERT_EQ(
       mount(nullptr, kCard.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr),
       0);
+  const std::string read_only =
+      "zerovora: " + kDatabaseFile + ": the card or the file is read-only\n";
   EXPECT_EQ(run(fresh, "t", "a", "g"), ZEROVORA_ERROR_READ_ONLY);
+  EXPECT_EQ(err_, read_only);
   EXPECT_EQ(run(known, "T", "A", "G"), ZEROVORA_ERROR_READ_ONLY);
+  EXPECT_EQ(err_, read_only);
   EXPECT_TRUE(read_file(kDatabaseFile) == before) << "the file changed";
   EXPECT_EQ(read_entry(kCard, kCard, "known"), (Entry{1, 1, "t", "a", "g"}));
 }
