@@ -15,6 +15,7 @@
 
 #include "database.h"
 #include "files.h"
+#include "oracles.h"
 #include "owners.h"
 #include "private_card.h"
 #include "zerovora.h"
@@ -50,12 +51,42 @@ std::vector<int> in_processes(int count, Work work) {
   return statuses;
 }
 
+// The card's database, opened as the stand-in's tests open it. On closing,
+// it judges what the calls on it did to the card: only what a run of vorn
+// that ended with 0, or with 255 when the open failed, may change (see
+// changes_not_allowed). Only the process `judge` judges: a forked one's
+// siblings change the card meanwhile.
+class CheckedGlobal {
+ public:
+  explicit CheckedGlobal(pid_t judge)
+      : before_(tree_of(kMedia)),
+        global_(zerovora_global_open(kCard.c_str(), 0)),
+        judge_(judge) {}
+  ~CheckedGlobal() {
+    ProcessResult run;
+    run.status = global_ ? 0 : 255;
+    global_.reset();
+    if (getpid() != judge_) return;
+    EXPECT_EQ(changes_not_allowed(before_, tree_of(kMedia), run), "")
+        << (run.status == 0 ? "after calls on an open database"
+                            : "after a failed open");
+  }
+  CheckedGlobal(const CheckedGlobal &) = delete;
+  CheckedGlobal &operator=(const CheckedGlobal &) = delete;
+
+  zerovora_global *get() const { return global_.get(); }
+  explicit operator bool() const { return global_ != nullptr; }
+
+ private:
+  const Tree before_;
+  GlobalDatabase global_;
+  const pid_t judge_;
+};
+
 class StandInTest : public PrivateCardTest {
  protected:
   // The card's database, opened; empty when the library refuses it.
-  GlobalDatabase open() const {
-    return GlobalDatabase(zerovora_global_open(kCard.c_str(), 0));
-  }
+  CheckedGlobal open() const { return CheckedGlobal(test_process_); }
 
   // Adds ("/d", "f") with the values of kSample.
   void add_sample() const {
@@ -103,6 +134,7 @@ class StandInTest : public PrivateCardTest {
   }
 
   const std::string file_ = kDatabaseFile;
+  const pid_t test_process_ = getpid();
 };
 
 }  // namespace vorn::testing
