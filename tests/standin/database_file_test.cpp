@@ -521,13 +521,14 @@ TEST_F(StandInTest, OpenRefusesATruncatedCopy) {
 
 TEST_F(StandInTest, ProcessesCreatingTheDatabaseAtOnceAllSucceed) {
   constexpr int kProcesses = 16;
-  const auto statuses = in_processes(kProcesses, [this](int i) {
+  const auto runs = in_processes(kProcesses, [this](int i) {
     const std::string name = std::to_string(i);
     return zerovora_global_add_file(open().get(), "/d", name.c_str(), i, i,
                                     name.c_str(), "a", "t");
   });
   for (int i = 0; i < kProcesses; ++i) {
-    EXPECT_EQ(statuses[i], 0) << "process " << i;
+    EXPECT_EQ(runs[i].status, 0) << "process " << i << ": " << runs[i].err;
+    EXPECT_EQ(runs[i].err, "") << "process " << i;
     EXPECT_EQ(stored_entry(kCard, "/d", std::to_string(i)).title,
               std::to_string(i));
   }

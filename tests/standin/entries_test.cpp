@@ -204,18 +204,22 @@ TEST_F(StandInTest, StoresBytesVerbatim) {
 TEST_F(StandInTest, ProcessesAddingOneEntryAtOnceLeaveOneWinner) {
   add_sample();
   constexpr int kProcesses = 8;
-  const auto statuses = in_processes(kProcesses, [this](int i) {
+  const auto runs = in_processes(kProcesses, [this](int i) {
     const std::string title = std::to_string(i);
     return zerovora_global_add_file(open().get(), "/d", "same", 1, 2,
                                     title.c_str(), "a", "t");
   });
   int winner = -1;
   for (int i = 0; i < kProcesses; ++i) {
-    if (statuses[i] == 0) {
+    if (runs[i].status == 0) {
       EXPECT_EQ(winner, -1) << "two processes added the entry";
+      EXPECT_EQ(runs[i].err, "") << "process " << i;
       winner = i;
     } else {
-      EXPECT_EQ(statuses[i], ZEROVORA_ERROR_EXISTS) << "process " << i;
+      EXPECT_EQ(runs[i].status, ZEROVORA_ERROR_EXISTS) << "process " << i;
+      EXPECT_EQ(runs[i].err, "zerovora: " + file_ +
+                                 ": it already holds an entry for that file\n")
+          << "process " << i;
     }
   }
   ASSERT_NE(winner, -1);

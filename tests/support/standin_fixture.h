@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -33,22 +35,39 @@ inline MetadataTable table_of(const std::vector<const char *> &names) {
 }
 
 // Forks `count` processes that each run `work(i)` and exit with its result;
-// returns the exit statuses.
+// returns how each ended: its exit status and what it wrote on standard
+// error.
 template <typename Work>
-std::vector<int> in_processes(int count, Work work) {
+std::vector<ProcessResult> in_processes(int count, Work work) {
   std::vector<pid_t> children;
+  std::vector<int> errors;
   for (int i = 0; i < count; ++i) {
+    int ends[2];
+    if (pipe(ends) != 0) {
+      ADD_FAILURE() << "pipe: " << std::strerror(errno);
+      ends[0] = ends[1] = -1;
+    }
     const pid_t pid = fork();
-    if (pid == 0) _exit(work(i));
+    if (pid == 0) {
+      dup2(ends[1], STDERR_FILENO);
+      _exit(work(i));
+    }
+    close(ends[1]);
     children.push_back(pid);
+    errors.push_back(ends[0]);
   }
-  std::vector<int> statuses;
-  for (pid_t pid : children) {
+  std::vector<ProcessResult> results(children.size());
+  for (std::size_t i = 0; i < children.size(); ++i) {
+    char buffer[4096];
+    for (ssize_t got; (got = read(errors[i], buffer, sizeof buffer)) > 0;) {
+      results[i].err.append(buffer, got);
+    }
+    close(errors[i]);
     int status = 0;
-    waitpid(pid, &status, 0);
-    statuses.push_back(WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+    waitpid(children[i], &status, 0);
+    results[i].status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
-  return statuses;
+  return results;
 }
 
 // The card's database, opened as the stand-in's tests open it. On closing,
