@@ -9,10 +9,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -31,12 +33,16 @@ const std::string kFile = "zerovora: " + kDatabaseFile;
 
 // A rollback journal as SQLite lays it out: a header giving the database's
 // size before the transaction, in pages of `page_size` bytes (0: the
-// database file's own, as SQLite's oldest versions wrote it); the record of
-// `first_page`, the original of page 1, when it is not empty; then, when
-// `super_journal` is not empty, the record that names it.
+// database file's own, as SQLite's oldest versions wrote it), and filling
+// one sector of `sector_size` bytes (at least 32, at most 65 536); the
+// record of `first_page`, the original of page 1, when it is not empty;
+// then, when `super_journal` is not empty, the record that names it. The
+// header counts the records that follow it, or `records` when given.
 std::string journal_bytes(std::uint32_t pages, const std::string &super_journal,
                           const std::string &first_page = "",
-                          std::uint32_t page_size = 4096) {
+                          std::uint32_t page_size = 4096,
+                          std::optional<std::uint32_t> records = {},
+                          std::uint32_t sector_size = 512) {
   const std::string magic = "\xd9\xd5\x05\xf9\x20\xa1\x63\xd7";
   const auto word = [](std::uint32_t value) {
     return std::string{char(value >> 24), char(value >> 16), char(value >> 8),
@@ -50,9 +56,10 @@ std::string journal_bytes(std::uint32_t pages, const std::string &super_journal,
     }
     return sum;
   };
-  std::string journal = magic + word(first_page.empty() ? 0 : 1) + word(0) +
-                        word(pages) + word(512) + word(page_size);
-  journal.resize(512, '\0');
+  std::string journal =
+      magic + word(records.value_or(first_page.empty() ? 0 : 1)) + word(0) +
+      word(pages) + word(sector_size) + word(page_size);
+  journal.resize(std::clamp<std::uint32_t>(sector_size, 32, 65536), '\0');
   if (!first_page.empty()) {
     // SQLite sums every 200th byte from the end, the first byte left out.
     journal += word(1) + first_page + word(checksum(first_page, 200, 96));
@@ -349,22 +356,58 @@ TEST_F(StandInTest, OpenRefusesSideFilesThatItNeverWritesAndTouchesNothing) {
 }
 
 // Journals at the bound that restores no larger file than there is are
-// rolled back as SQLite rolls them back: one of no pages, as a killed first
-// run leaves, truncates the file, which then gets the schema again; one
-// whose page size SQLite takes for none is dropped, and the file kept.
+// rolled back as SQLite rolls them back, with no line: one of no pages, as
+// a killed first run leaves, truncates the file, which then gets the schema
+// again; one whose page size SQLite takes for none is dropped, and the file
+// kept. The judgement reads neither the record count nor the sector size:
+// whatever they give, SQLite restores no more than the file's own page 1
+// (here with a later change counter), or nothing where it takes the header
+// for one never synced.
 TEST_F(StandInTest, JournalsAtTheBoundOfTheFilesSizeAreRolledBack) {
-  for (const bool no_pages : {true, false}) {
-    SCOPED_TRACE(no_pages ? "no pages" : "the file's size in pages of 1 byte");
+  struct Row {
+    const char *name;
+    std::uint32_t page_size;  // 1: the file's size in pages of 1 byte
+    std::optional<std::uint32_t> records;
+    std::uint32_t sector_size;
+    bool restored;  // page 1 comes back; by default the file is unchanged
+    int entries;
+  };
+  const Row rows[] = {
+      {"no pages", 4096, 0, 512, false, 0},
+      {"the file's size in pages of 1 byte", 1, {}, 512, false, 1},
+      {"page 1, counted", 4096, {}, 512, true, 1},
+      {"page 1, counting no records", 4096, 0, 512, false, 1},
+      {"page 1, counted from the journal's size", 4096, 0xffffffff, 512, true,
+       1},
+      {"the smallest sector", 4096, {}, 32, true, 1},
+      {"the largest sector", 4096, {}, 65536, true, 1},
+      {"a sector of 0 bytes", 4096, {}, 0, false, 1},
+      {"a sector of the largest size", 4096, {}, 0xffffffff, false, 1},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.name);
     std::filesystem::remove(file_);
     add_sample();
-    const auto size = std::uint32_t(std::filesystem::file_size(file_));
-    write_file(kJournal, no_pages ? journal_bytes(0, "")
-                                  : journal_bytes(size, "", "", 1));
+    const std::string bytes = read_file(file_);
+    std::string page = bytes.substr(0, 4096);
+    page[27] = char(page[27] + 1);
+    const bool no_pages = row.entries == 0;
+    write_file(
+        kJournal,
+        no_pages ? journal_bytes(0, "")
+                 : journal_bytes(std::uint32_t(bytes.size()) / row.page_size,
+                                 "", row.page_size == 1 ? "" : page,
+                                 row.page_size, row.records, row.sector_size));
     ::testing::internal::CaptureStderr();
     EXPECT_TRUE(open());
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
     EXPECT_FALSE(exists(kJournal));
-    EXPECT_EQ(count_entries(file_), no_pages ? 0 : 1);
+    EXPECT_EQ(count_entries(file_), row.entries);
+    if (!no_pages) {
+      EXPECT_TRUE(read_file(file_) ==
+                  (row.restored ? page + bytes.substr(4096) : bytes))
+          << "page 1 came back: " << !row.restored;
+    }
   }
 }
 
