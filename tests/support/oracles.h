@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "exit_status.h"
 #include "files.h"
 #include "private_card.h"
 #include "process.h"
@@ -13,20 +14,23 @@
 namespace vorn::testing {
 
 // What a run that ended as `run` may have changed under /media, from
-// `before` to `after`: the database file, unless the run ended with 255
-// (the database did not open, and nothing was written) having rolled no
-// journal back into it; and the journal, which any run may remove but only
-// a killed run may leave or change, or one whose deletion of it failed
-// (`journal_may_stay`). Every other path, on the card and off it, is as it
-// was: no file made, removed or changed. Returns what breaks this, a line
-// each; empty when nothing does.
+// `before` to `after`. A run that ends before it opens the database (1, 65)
+// changes nothing. Any other may remove the journal, rolling it back into
+// the database file, and change the database file when it opened it (not
+// 255); only a killed run may leave or change the journal, or one whose
+// deletion of it failed (`journal_may_stay`). Every other path, on the card
+// and off it, is as it was: no file made, removed or changed. Returns what
+// breaks this, a line each; empty when nothing does.
 inline std::string changes_not_allowed(const Tree &before, const Tree &after,
                                        const ProcessResult &run,
                                        bool journal_may_stay = false) {
   const bool killed = run.signal != 0;
+  const bool reached = killed || (run.status != kExitNotStarted &&
+                                  run.status != kResultNotAFileName);
   const std::string changed = changes(before, after);
   const bool rolled_back =
-      changed.find("lost " + kJournal + "\n") != std::string::npos;
+      reached && changed.find("lost " + kJournal + "\n") != std::string::npos;
+  const bool opened = reached && run.status != 255;
   std::string broken;
   for (std::size_t start = 0; start < changed.size();) {
     const std::size_t end = changed.find('\n', start);
@@ -34,9 +38,10 @@ inline std::string changes_not_allowed(const Tree &before, const Tree &after,
     start = end + 1;
     const std::string path = line.substr(line.find(' ') + 1);
     const bool lost = line.rfind("lost ", 0) == 0;
-    if (path == kDatabaseFile && (killed || rolled_back || run.status != 255))
+    if (path == kDatabaseFile && (opened || rolled_back)) continue;
+    if (path == kJournal && reached && (lost || killed || journal_may_stay)) {
       continue;
-    if (path == kJournal && (lost || killed || journal_may_stay)) continue;
+    }
     broken += line + "\n";
   }
   return broken;
