@@ -202,9 +202,13 @@ TEST_F(StandInTest, OpenRefusesFilesThatAreNotItsOwnAndLeavesThemAlone) {
   // schema and no marks) with our marks written over its own by a writer
   // that was killed: the header passes, and the rollback restores the
   // foreign header, which is refused then.
-  for (const std::string &sql :
-       {zerovora::create_schema_sql() + "PRAGMA application_id = 12345",
-        std::string("CREATE TABLE other (x)")}) {
+  for (const auto &[sql, reason] :
+       {std::pair(
+            zerovora::create_schema_sql() + "PRAGMA application_id = 12345",
+            "another application id (application id 12345)"),
+        std::pair(std::string("CREATE TABLE other (x)"),
+                  "another schema (a table, index, view or trigger added, "
+                  "changed or missing)")}) {
     SCOPED_TRACE(sql);
     std::filesystem::remove(file_);
     run_sql(file_, sql);
@@ -216,7 +220,9 @@ TEST_F(StandInTest, OpenRefusesFilesThatAreNotItsOwnAndLeavesThemAlone) {
     write_file(kJournal,
                journal_bytes(static_cast<std::uint32_t>(foreign.size() / 4096),
                              "", foreign.substr(0, 4096)));
-    EXPECT_FALSE(open());
+    expect_failure(
+        [&] { return open() ? 0 : -1; }, -1,
+        kFile + ": not a database of this library: " + reason + "\n");
     EXPECT_TRUE(read_file(file_) == foreign) << "not rolled back";
     std::filesystem::remove(kJournal);
   }
