@@ -101,6 +101,15 @@ TEST_F(StandInTest, OpenRefusesFilesThatAreNotItsOwnAndLeavesThemAlone) {
                  ": not a database of this library: another schema "
                  "version (user version 2)");
 
+  // Our file whose header gives a page size that SQLite takes for none:
+  // 0, the largest value, and one that is not a power of two.
+  for (const char *page_size : {"\0\0", "\xff\xff", "\x03\xe8"}) {
+    std::string bytes = ours;
+    bytes.replace(16, 2, page_size, 2);
+    write_file(file_, bytes);
+    expect_refused(kFile + ": damaged\n");
+  }
+
   // Our file with anything added: nothing of it may run.
   for (const char *addition :
        {"CREATE TRIGGER wipe AFTER UPDATE ON files BEGIN DELETE FROM files; "
