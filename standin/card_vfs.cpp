@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <new>
 #include <string>
@@ -218,7 +217,7 @@ std::unique_ptr<CardVfs> CardVfs::make(const std::string &path, Failure &why) {
     return nullptr;
   }
   if (rc != SQLITE_OK) {
-    why.cause = std::string("SQLite can't name it: ") + std::strerror(errno);
+    why.cause = std::string("SQLite can't name it: ") + reason(errno);
     return nullptr;
   }
   // (The compiler's branches free the allocation when the constructor
