@@ -109,8 +109,9 @@ ZEROVORA_API int zerovora_close(zerovora_global *global);
  * only the names listed above. Its values are not read. When `out` is not
  * null and the entry exists, *out is set to a new table with the same
  * columns, in the same order, holding the entry's values; the caller owns it
- * and frees it with metadata_table_free_impl. On any other result *out is
- * left as it was.
+ * and frees it with metadata_table_free_impl. When a value asked for is
+ * longer than the library reads (only another program writes one), the
+ * entry still exists and *out is left as it was, as on any other result.
  *
  * Returns ZEROVORA_OK when the entry exists, ZEROVORA_ERROR_NOT_FOUND when
  * it does not, or another failure code. */

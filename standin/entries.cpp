@@ -16,7 +16,7 @@
 namespace zerovora {
 namespace {
 
-// The attributes of an entry, in the column order of kSelectEntry.
+// The attributes of an entry.
 struct Attribute {
   const char *name;
   bool changeable;
@@ -56,19 +56,36 @@ std::string column_text(sqlite3_stmt *stmt, int column) {
               : std::string();
 }
 
+// The attribute names of the columns of `table`, in its order.
+std::vector<const char *> attribute_names(const metadata_table &table) {
+  std::vector<const char *> names;
+  for (const auto &column : table.columns) {
+    names.push_back(kAttributes[*find_attribute(column.name)].name);
+  }
+  return names;
+}
+
 // Fills a new table with the columns of `wanted` from the current row of
-// kSelectEntry.
+// select_entry_sql for them.
 metadata_table *make_result(sqlite3_stmt *stmt, const metadata_table &wanted) {
   auto result = std::make_unique<metadata_table>();
+  int index = 0;
   for (const auto &column : wanted.columns) {
-    const int index = static_cast<int>(*find_attribute(column.name));
-    const bool number =
-        !kAttributes[static_cast<std::size_t>(index)].changeable;
+    const bool number = !kAttributes[*find_attribute(column.name)].changeable;
     result->columns.push_back(
         {column.name, number ? std::to_string(sqlite3_column_int64(stmt, index))
                              : column_text(stmt, index)});
+    ++index;
   }
   return result.release();
+}
+
+// Steps the lookup of the key (directory, name) that reads `columns`.
+int step_lookup(sqlite3 *db, const char *directory, const char *name,
+                const std::vector<const char *> &columns, Statement &stmt) {
+  int rc = prepare(db, select_entry_sql(columns).c_str(), stmt);
+  if (rc == SQLITE_OK) rc = bind_texts(stmt.get(), 1, {directory, name});
+  return rc == SQLITE_OK ? sqlite3_step(stmt.get()) : rc;
 }
 
 }  // namespace
@@ -92,16 +109,20 @@ bool valid_columns(const metadata_table &table, bool for_change) {
 int get_file(sqlite3 *db, const char *directory, const char *name,
              const metadata_table &table, metadata_table **out) {
   Statement stmt;
-  int rc = prepare(db, kSelectEntry, stmt);
-  if (rc == SQLITE_OK) rc = bind_texts(stmt.get(), 1, {directory, name});
-  if (rc != SQLITE_OK) return from_sqlite(db, rc).code;
-  rc = sqlite3_step(stmt.get());
+  int rc = step_lookup(db, directory, name, attribute_names(table), stmt);
+  // A value asked for is longer than the library reads (another program
+  // wrote it): the entry is there all the same, and a change can replace
+  // the value, so whether it exists is asked without reading any.
+  if (rc == SQLITE_TOOBIG)
+    rc = step_lookup(db, directory, name, {}, stmt);
+  else if (rc == SQLITE_ROW && out != nullptr) {
+    *out = make_result(stmt.get(), table);
+  }
+  if (rc == SQLITE_ROW) return ZEROVORA_OK;
   if (rc == SQLITE_DONE) return ZEROVORA_ERROR_NOT_FOUND;
-  // An entry beyond the limit was not written by this library.
+  // A key beyond the limit was not written by this library.
   if (rc == SQLITE_TOOBIG) return ZEROVORA_ERROR_CORRUPT;
-  if (rc != SQLITE_ROW) return from_sqlite(db, rc).code;
-  if (out != nullptr) *out = make_result(stmt.get(), table);
-  return ZEROVORA_OK;
+  return from_sqlite(db, rc).code;
 }
 
 int add_file(sqlite3 *db, const char *directory, const char *name,
@@ -125,11 +146,7 @@ int add_file(sqlite3 *db, const char *directory, const char *name,
 
 int change_file(sqlite3 *db, const char *directory, const char *name,
                 const metadata_table &table) {
-  std::vector<const char *> columns;
-  for (const auto &column : table.columns) {
-    columns.push_back(kAttributes[*find_attribute(column.name)].name);
-  }
-  const std::string sql = update_entry_sql(columns);
+  const std::string sql = update_entry_sql(attribute_names(table));
 
   Transaction transaction(db, Transaction::kWrite);
   if (transaction.begin_result() != SQLITE_OK) {

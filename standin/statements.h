@@ -4,15 +4,23 @@
 #ifndef ZEROVORA_STATEMENTS_H
 #define ZEROVORA_STATEMENTS_H
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
 namespace zerovora {
 
-// Looks an entry up by its key.
-inline constexpr const char *kSelectEntry =
-    "SELECT size, mtime, title, author, tag FROM files"
-    " WHERE directory = ?1 AND name = ?2";
+// Looks an entry up by its key, ?1 the directory part and ?2 the base name,
+// and reads the named columns (checked attribute names) in their order; with
+// none, only whether the entry exists.
+inline std::string select_entry_sql(const std::vector<const char *> &columns) {
+  std::string sql = "SELECT ";
+  for (std::size_t i = 0; i < columns.size(); ++i) {
+    sql += (i > 0 ? ", " : "") + std::string(columns[i]);
+  }
+  if (columns.empty()) sql += "1";
+  return sql + " FROM files WHERE directory = ?1 AND name = ?2";
+}
 
 // Adds an entry; fails on the key's uniqueness when it exists.
 inline constexpr const char *kInsertEntry =

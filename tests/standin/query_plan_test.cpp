@@ -55,7 +55,15 @@ const std::vector<std::string> kByKey = {
     "name=?)"};
 
 TEST_F(QueryPlanTest, TheLookupSearchesTheKeyIndex) {
-  EXPECT_EQ(plan(zerovora::kSelectEntry), kByKey);
+  EXPECT_EQ(plan(zerovora::select_entry_sql(
+                {"size", "mtime", "title", "author", "tag"})),
+            kByKey);
+  EXPECT_EQ(plan(zerovora::select_entry_sql({"tag"})), kByKey);
+  // Whether the entry exists is read from the index alone.
+  EXPECT_EQ(plan(zerovora::select_entry_sql({})),
+            std::vector<std::string>{
+                "SEARCH files USING COVERING INDEX sqlite_autoindex_files_1 "
+                "(directory=? AND name=?)"});
 }
 
 TEST_F(QueryPlanTest, TheChangeSearchesTheKeyIndex) {
