@@ -127,15 +127,18 @@ int tell_sqlite(sqlite3 *db, int rc) {
   return mapped.code;
 }
 
-int tell_invalid_argument(const char *function) {
-  tell({"", std::string(function) +
-                ": an invalid argument (a null pointer, an unknown flag or "
-                "column, a position out of range)"});
+// These two allocate nothing, so that they never throw: they are told on
+// the C functions' way out, out of memory too.
+int tell_invalid_argument(const char *function) noexcept {
+  std::fprintf(stderr,
+               "zerovora: %s: an invalid argument (a null pointer, an unknown "
+               "flag or column, a position out of range)\n",
+               function);
   return ZEROVORA_ERROR_ARGUMENT;
 }
 
-int tell_out_of_memory() {
-  tell({"", "out of memory"});
+int tell_out_of_memory() noexcept {
+  std::fputs("zerovora: out of memory\n", stderr);
   return ZEROVORA_ERROR_NO_MEMORY;
 }
 

@@ -49,12 +49,13 @@ Mapped from_sqlite(sqlite3 *db, int rc);
 // telling nothing, when `rc` is a success.
 int tell_sqlite(sqlite3 *db, int rc);
 
-// Tells that `function` was called with an invalid argument, and returns
-// ZEROVORA_ERROR_ARGUMENT.
-int tell_invalid_argument(const char *function);
+// Tells that `function` (a C function's name) was called with an invalid
+// argument, and returns ZEROVORA_ERROR_ARGUMENT. Allocates nothing.
+int tell_invalid_argument(const char *function) noexcept;
 
 // Tells that memory ran out, and returns ZEROVORA_ERROR_NO_MEMORY.
-int tell_out_of_memory();
+// Allocates nothing.
+int tell_out_of_memory() noexcept;
 
 }  // namespace zerovora
 

@@ -90,8 +90,13 @@ int zerovora_global_add_file(zerovora_global *global, const char *directory,
       title == nullptr || author == nullptr || tag == nullptr) {
     return zerovora::tell_invalid_argument("zerovora_global_add_file");
   }
-  return zerovora::add_file(global->db.get(), directory, name, size, mtime,
-                            title, author, tag);
+  try {
+    return zerovora::add_file(global->db.get(), directory, name, size, mtime,
+                              title, author, tag);
+    // GCOVR_EXCL_BR_START: the C++ allocations fail only out of memory
+  } catch (const std::bad_alloc &) {
+    return zerovora::tell_out_of_memory();
+  }  // GCOVR_EXCL_BR_STOP
 }
 
 int zerovora_global_change_file(zerovora_global *global, const char *directory,

@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: MIT
 // The C functions: null arguments and bad positions are argument failures,
-// never crashes.
+// and a failed allocation is an out-of-memory failure, never a crash.
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "failing_allocations.h"
 #include "standin_fixture.h"
 
 namespace vorn::testing {
@@ -92,6 +93,45 @@ TEST_F(StandInTest, NullArgumentsAndBadPositionsAreArgumentFailures) {
   EXPECT_EQ(metadata_table_get_text(nullptr, 0), nullptr);
   metadata_table_free_impl(nullptr);
   EXPECT_EQ(count_entries(file_), 1);
+  EXPECT_EQ(read_entry(kCard, "/d", "f"), kSample);
+}
+
+// Each allocation of an add that fails (the entry exists) fails in turn:
+// no C++ exception crosses into C, and the add ends with the out-of-memory
+// code and its line, or as it does with memory to spare.
+TEST_F(StandInTest, AFailedAllocationInAFailingAddIsOutOfMemory) {
+  if (!kFailingAllocations) GTEST_SKIP() << "the sanitizers own malloc";
+  add_sample();
+  const std::string exists =
+      "zerovora: " + file_ + ": it already holds an entry for that file\n";
+  constexpr int kNotReached = 100;
+  long nth = 1;
+  for (; nth < 1000; ++nth) {
+    SCOPED_TRACE("allocation " + std::to_string(nth));
+    const auto run = in_processes(1, [&](int) {
+      const auto global = open();
+      fail_allocation(nth);
+      const int result = zerovora_global_add_file(global.get(), "/d", "f", 1, 2,
+                                                  "t", "a", "g");
+      const bool failed = allocation_failed();
+      fail_allocation(0);
+      return failed ? result : kNotReached + result;
+    })[0];
+    if (run.status == kNotReached + ZEROVORA_ERROR_EXISTS) {
+      EXPECT_EQ(run.err, exists);
+      break;
+    }
+    if (run.status == ZEROVORA_ERROR_EXISTS) {
+      EXPECT_EQ(run.err, exists) << "a failed allocation that SQLite recovers";
+      continue;
+    }
+    EXPECT_EQ(run.status, ZEROVORA_ERROR_NO_MEMORY) << run.err;
+    EXPECT_TRUE(run.err == "zerovora: out of memory\n" ||
+                run.err == "zerovora: " + file_ + ": out of memory\n")
+        << run.err;
+  }
+  EXPECT_GT(nth, 1) << "the add allocates nothing";
+  EXPECT_LT(nth, 1000) << "the add never got through";
   EXPECT_EQ(read_entry(kCard, "/d", "f"), kSample);
 }
 

@@ -1,0 +1,25 @@
+// SPDX-License-Identifier: MIT
+// Fails one chosen allocation of the process: the test binary's malloc
+// takes the place of the C library's for every library that it loads, the
+// stand-in's C++ allocations included. Not in sanitized builds, whose
+// runtime owns malloc (kFailingAllocations is false there).
+#ifndef VORN_TESTS_FAILING_ALLOCATIONS_H
+#define VORN_TESTS_FAILING_ALLOCATIONS_H
+
+namespace vorn::testing {
+
+#ifdef VORN_FAILING_ALLOCATIONS
+inline constexpr bool kFailingAllocations = true;
+#else
+inline constexpr bool kFailingAllocations = false;
+#endif
+
+// Makes the `nth` allocation from now on fail (0: none).
+void fail_allocation(long nth);
+
+// True once the allocation chosen by fail_allocation has failed.
+bool allocation_failed();
+
+}  // namespace vorn::testing
+
+#endif
