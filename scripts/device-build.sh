@@ -54,7 +54,7 @@ fi
 check_loaded_from() {
   local build=$1 allowed outside
   allowed=("$(realpath "$sysroot")" "$(realpath "$2")")
-  outside=$("${emulator_command[@]}" --list "$build/cli/vorn" | grep '=>' |
+  outside=$("${emulator_command[@]}" --list "$build/bin/vorn" | grep '=>' |
     while read -r name _ path _; do
       path=$(realpath -m "$path")
       [[ $path == "${allowed[0]}"/* || $path == "${allowed[1]}"/* ]] || echo " $name => $path"
@@ -79,10 +79,10 @@ baseline_build() {
   export VORN_SYSROOT=$sysroot
   cmake --preset "device-$arch" -DBUILD_TESTING="$($test && echo ON || echo OFF)" >/dev/null
   cmake --build --preset "device-$arch"
-  file "$build/cli/vorn"
+  file "$build/bin/vorn"
   if $test; then
     emulator_command=("$top/cmake/target-run.sh" "$emulator" "$sysroot" "$triplet")
-    check_loaded_from "$build" "$build/standin"
+    check_loaded_from "$build" "$build/lib"
     echo "== $arch: the whole suite on the sysroot's runtime ($sysroot)"
     ctest --preset "device-$arch"
     VORN_NEWER_RUNTIME=$("$top/scripts/sysroot.sh" "$arch" newest)
@@ -113,7 +113,7 @@ sdk_build() {
       -DVORN_CC="$sdk_cc" -DVORN_CXX="$sdk_cxx" \
       -DVORN_ZEROVORA_LIBRARY="$library" \
       -DVORN_GLIBC_BASELINE="$1" -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_INSTALL_LIBDIR=lib -DBUILD_TESTING=OFF \
-      >/dev/null
+      -DVORN_DEVICE_CHECK="${2:-ON}" >/dev/null
   }
   if $test; then
     sdk_configure 2.4
@@ -123,10 +123,14 @@ sdk_build() {
     fi
     grep -F "vorn is not fit for the device: it needs GLIBC_" <<<"$output" ||
       { echo "$output" >&2; exit 1; }
+    # An integrator can turn the check off.
+    sdk_configure 2.4 OFF
+    cmake --build "$build" >/dev/null ||
+      { echo "the SDK build failed with the device check off" >&2; exit 1; }
   fi
   sdk_configure "$baseline"
   cmake --build "$build"
-  file "$build/cli/vorn"
+  file "$build/bin/vorn"
   if cmake --build "$build" --target help | grep -q -e vorn_bench -e vorn_floor; then
     echo "the SDK build builds the benchmark" >&2
     exit 1
