@@ -18,7 +18,7 @@ build=$top/build-demo
 . "$top/scripts/x-server.sh"
 ensure_x_server
 
-"$top/scripts/private-card.sh" "$build" env VORN="$build/cli/vorn" bash -euo pipefail -c '
+"$top/scripts/private-card.sh" "$build" env VORN="$build/bin/vorn" bash -euo pipefail -c '
   card=$VORN_CARD
   mkdir "$card/books"
   printf "The tide came in twice that day.\n" >"$card/books/salt-road.txt"

@@ -30,7 +30,7 @@ if [ $# -gt 0 ]; then
 fi
 [ $# -gt 0 ] || set -- true
 build=$top/build-device-armhf
-[ -x "$build/cli/vorn" ] ||
+[ -x "$build/bin/vorn" ] ||
   { echo "device-vm.sh: no armhf build in $build: run scripts/device-build.sh --test armhf" >&2; exit 1; }
 "$top/scripts/install-deps.sh" vm
 
@@ -165,7 +165,7 @@ mkdir -p /media/mmcblk0p1
 if mount /dev/mmcblk0p1 /media/mmcblk0p1; then
   Xvfb :0 -nolisten tcp -noreset -screen 0 640x480x24 >/dev/null 2>&1 &
   while [ ! -e /tmp/.X11-unix/X0 ]; do sleep 0.1; done
-  export DISPLAY=:0 PATH=$build/cli:\$PATH
+  export DISPLAY=:0 PATH=$build/bin:\$PATH
   mapfile -d '' command </vm/command
   cd /root
   "\${command[@]}"

@@ -6,19 +6,20 @@
 # the licence. The staged tree is the two together in a native build, and
 # the device's alone in a cross build, which stages the stand-in only when asked for it
 # by name. vorn needs libzerovora.so.0, no shared
-# C++ runtime when it links its own, and carries no RUNPATH; no ELF file of
-# the build tree has a RUNPATH with an empty or relative element, which the
-# loader would take from the working directory. Every tarball holds files and
+# C++ runtime when it links its own, and carries no RUNPATH but in a native
+# install outside /usr, where it has one relative to its own place; no ELF
+# file of the build tree has a RUNPATH with an empty or relative element,
+# which the loader would take from the working directory. Every tarball holds files and
 # links only, owned by 0/0, with modes 0755 or 0644, dated SOURCE_DATE_EPOCH
 # when it is set. On a native build: the
 # release built by an ordinary user with umask 002 or 077 gives such a
 # tarball too (vorn 0755, its man page 0644), and unpacked as root (GNU tar
-# and busybox tar) over a root it leaves the folders there as they were; an
-# install straight
-# into the prefix, or into /opt/vorn (no DESTDIR, in a private mount
-# namespace with the prefix and /etc made private copies) runs at once, and
-# so does one into /opt/vorn-long of a build with a long multiarch library
-# folder.
+# and busybox tar) over a root it leaves the folders there as they were,
+# and builds nothing but vorn and the stand-in; its install into /usr has no
+# RUNPATH. An install straight into the prefix, or into /opt/vorn (no
+# DESTDIR, in a private mount namespace with the prefix and /etc made
+# private copies) runs at once, and so does one into /opt/vorn-long of a
+# build for that prefix with a long multiarch library folder.
 #
 # Arguments: source dir, build dir, readelf, "stand-in" or "system", whether
 # the C++ runtime is linked in (ON or OFF), "native" or "cross", and the
@@ -46,9 +47,10 @@ libdir=$(place "$libdir")
 includedir=$(place "$includedir")
 
 device=("$(place bin)/vorn" "$(place share/man)/man1/vorn.1" "$(place share/doc)/vorn/LICENSE")
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build_dir/CMakeCache.txt")
 standin=()
 [ "$zerovora" = system ] ||
-  standin=("$libdir/libzerovora.so" "$libdir/libzerovora.so.0" "$libdir/libzerovora.so.0.1.0"
+  standin=("$libdir/libzerovora.so" "$libdir/libzerovora.so.0" "$libdir/libzerovora.so.$version"
     "$libdir/pkgconfig/zerovora.pc" "$includedir/zerovora.h" "$(place share/doc)/zerovora-standin/LICENSE")
 
 while IFS= read -r -d '' file; do
@@ -82,12 +84,23 @@ else
   check_tree "$work/stage" "${device[@]}" "${standin[@]}"
 fi
 
+grep -q "^\.TH VORN 1 [0-9-]* \"vorn $version\" " "$work/stage/${device[1]}" ||
+  fail "the installed man page does not name version $version: $(sed -n 2p "$work/stage/${device[1]}")"
 dynamic=$("$readelf" -d "$work/stage/${device[0]}")
 grep -q 'NEEDED.*\[libzerovora\.so\.0\]' <<<"$dynamic" || fail "vorn does not need libzerovora.so.0"
 if [ "$static_runtime" = ON ]; then
   ! grep -q 'NEEDED.*libstdc++' <<<"$dynamic" || fail "vorn needs a shared libstdc++"
 fi
-! grep -q -E 'RUNPATH|RPATH' <<<"$dynamic" || fail "vorn carries a RUNPATH: $(grep PATH <<<"$dynamic")"
+# The RUNPATH of the vorn at $1 (none: empty).
+runpath_of() {
+  "$readelf" -d "$1" | sed -n 's/.*(R\(UN\)\?PATH).*\[\(.*\)\]$/\2/p'
+}
+expected=""
+if [ "$build_kind" = native ] && [ "$zerovora" = stand-in ] && [ "$prefix" != /usr ]; then
+  expected=\$ORIGIN/$(realpath -m --relative-to="/$(place bin)" "/$libdir")
+fi
+[ "$(runpath_of "$work/stage/${device[0]}")" = "$expected" ] ||
+  fail "vorn's RUNPATH is '$(runpath_of "$work/stage/${device[0]}")', not '$expected'"
 
 (cd "$build_dir" && cpack -B "$work/pack" >/dev/null)
 check_tarball() {
@@ -135,23 +148,35 @@ if [ "$(id -u)" -eq 0 ]; then
   chown -R 65534:65534 "$work/user"
   as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
 fi
-# The second build's library folder is a multiarch one, and longer than the
-# way from vorn to the stand-in in the build tree, whose RUNPATH an install
-# into /opt/vorn-long rewrites in place.
+# The first build is for /usr; the second for /opt/vorn-long, with a long
+# multiarch library folder.
 long_libdir=lib/$(c++ -print-multiarch)/a-library-folder-of-forty-characters
 for umask in 002 077; do
-  build_libdir=$([ "$umask" = 002 ] && echo lib || echo "$long_libdir")
+  if [ "$umask" = 002 ]; then
+    build_prefix=/usr build_libdir=lib
+  else
+    build_prefix=/opt/vorn-long build_libdir=$long_libdir
+  fi
   "${as_user[@]}" env HOME="$work/user" bash -ec 'umask $2
-    cmake -S "$1/src" -B "$1/build-$2" -DBUILD_TESTING=OFF -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_INSTALL_LIBDIR="$3"
+    cmake -S "$1/src" -B "$1/build-$2" -DBUILD_TESTING=OFF -DCMAKE_INSTALL_PREFIX="$3" -DCMAKE_INSTALL_LIBDIR="$4"
     cmake --build "$1/build-$2" -j "$(nproc)"
-    cd "$1/build-$2" && cpack' _ "$work/user" "$umask" "$build_libdir" >/dev/null ||
+    cd "$1/build-$2" && cpack' _ "$work/user" "$umask" "$build_prefix" "$build_libdir" >/dev/null ||
     fail "the release did not build as an ordinary user with umask $umask"
+  built=$(cd "$work/user/build-$umask" && find . -path ./_CPack_Packages -prune -o -type f -perm -u+x \
+    ! -path '*/CMakeFiles/*' -print | sed 's|^\./||' | sort | tr '\n' ' ')
+  [ "$built" = "bin/vorn $build_libdir/libzerovora.so.$version " ] ||
+    fail "with BUILD_TESTING=OFF the build made: $built"
   user_tarball=$(echo "$work/user/build-$umask"/vorn-*.tar.gz)
   check_entries "$user_tarball"
   modes=$(tar -tvzf "$user_tarball" | awk '{print $NF, $1}' | sort)
-  [ "$modes" = "usr/bin/vorn -rwxr-xr-x
-usr/share/doc/vorn/LICENSE -rw-r--r--
-usr/share/man/man1/vorn.1 -rw-r--r--" ] || fail "with umask $umask the device tarball holds: $modes"
+  [ "$modes" = "${build_prefix#/}/bin/vorn -rwxr-xr-x
+${build_prefix#/}/share/doc/vorn/LICENSE -rw-r--r--
+${build_prefix#/}/share/man/man1/vorn.1 -rw-r--r--" ] || fail "with umask $umask the device tarball holds: $modes"
+  [ "$umask" = 002 ] || continue
+  usr_tarball=$user_tarball
+  DESTDIR=$work/usr-stage cmake --install "$work/user/build-$umask" >/dev/null
+  [ -z "$(runpath_of "$work/usr-stage/usr/bin/vorn")" ] ||
+    fail "vorn installed into /usr has the RUNPATH $(runpath_of "$work/usr-stage/usr/bin/vorn")"
 done
 # Unpacked by root, whose umask on a device is 022.
 "$source_dir/scripts/private-card.sh" "$build_dir" bash -euc '
@@ -164,7 +189,7 @@ done
     changed=$(find "$root/usr" \( -type d ! -perm 755 -o ! -user 0 \) -print)
     [ -z "$changed" ] || { echo "${tool}tar unpacked as root changed or made $changed" >&2; exit 1; }
     test -x "$root/usr/bin/vorn"
-  done' _ "$user_tarball" "$work" || fail "unpacking the device tarball as root changed what was there"
+  done' _ "$usr_tarball" "$work" || fail "unpacking the device tarball as root changed what was there"
 echo "vorn-*.tar.gz built as an ordinary user with umask 002 and 077: 0/0, 0755 and 0644, no folders"
 
 cp -a /etc "$work/etc" 2>/dev/null || true
@@ -174,7 +199,7 @@ cp -a /etc "$work/etc" 2>/dev/null || true
   # /opt first, while the loader knows no libzerovora of the prefix.
   mount -t tmpfs opt /opt
   cmake --install "$BUILD" --prefix /opt/vorn >/dev/null
-  cmake --install "$LONG" --prefix /opt/vorn-long >/dev/null
+  cmake --install "$LONG" >/dev/null
   for vorn in /opt/vorn/bin/vorn /opt/vorn-long/bin/vorn; do
     status=0
     usage=$("$vorn" 2>&1) || status=$?

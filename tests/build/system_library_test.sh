@@ -37,15 +37,15 @@ fail() {
 check() {
   local build=$1
   ! find "$build" -name 'libzerovora*' | grep -q . || fail "$build built the stand-in"
-  "$readelf" -d "$build/cli/vorn" | grep -q 'NEEDED.*\[libzerovora\.so\.0\]' ||
-    fail "$build/cli/vorn does not need libzerovora.so.0"
+  "$readelf" -d "$build/bin/vorn" | grep -q 'NEEDED.*\[libzerovora\.so\.0\]' ||
+    fail "$build/bin/vorn does not need libzerovora.so.0"
   "$source_dir/scripts/private-card.sh" "$build" bash -euc '
     printf 12345 >"$VORN_CARD/f"
     out=$("$@" "$VORN_CARD/f" t a g)
     [ "$out" = "Processing: [file:$VORN_CARD/f] [title:t] [author:a] [tag:g]" ] ||
       { echo "unexpected output: $out" >&2; exit 1; }
-    test -s "$VORN_DATABASE"' _ "${emulator[@]}" "$build/cli/vorn" ||
-    fail "$build/cli/vorn did not run"
+    test -s "$VORN_DATABASE"' _ "${emulator[@]}" "$build/bin/vorn" ||
+    fail "$build/bin/vorn did not run"
 }
 
 # Against a sysroot, pkg-config puts the sysroot in front of every path it

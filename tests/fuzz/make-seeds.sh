@@ -15,10 +15,10 @@ seed() {
     [ -n "$db" ] && cat "$db"; [ -n "$jr" ] && cat "$jr"; true; } > "$out/$name"
 }
 seed new-card 0
-printf x > "$VORN_CARD/a"; "$build/cli/vorn" "$VORN_CARD/a" t a g >/dev/null
+printf x > "$VORN_CARD/a"; "$build/bin/vorn" "$VORN_CARD/a" t a g >/dev/null
 cp "$VORN_DATABASE" /tmp/one.db; seed one-entry 8 /tmp/one.db
 { sqlite3 /tmp/one.db "SELECT sql || ';' FROM sqlite_schema WHERE sql IS NOT NULL"; echo 'PRAGMA application_id = 2054579298; PRAGMA user_version = 1;'; } > /tmp/schema.sql
-for i in $(seq 20); do printf x > "$VORN_CARD/f$i"; "$build/cli/vorn" "$VORN_CARD/f$i" "title $i" a g >/dev/null; done
+for i in $(seq 20); do printf x > "$VORN_CARD/f$i"; "$build/bin/vorn" "$VORN_CARD/f$i" "title $i" a g >/dev/null; done
 cp "$VORN_DATABASE" /tmp/many.db; seed entries 8 /tmp/many.db
 seed with-wal-and-shm 11 /tmp/many.db
 # A killed writer's journal: the transaction spills into the file, and both
