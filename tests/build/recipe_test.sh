@@ -19,8 +19,9 @@
 #   - two builds in two folders pack byte-identical device tarballs;
 #   - a native build configures, builds, stages and packs vorn and the
 #     stand-in.
-# Checks too that the recipes' licence checksum is the licence's, and that
-# their dependencies are the pkg-config modules that the build uses.
+# Checks too that the recipes' version is project()'s, that their licence
+# checksums are the licence's, and that their dependencies are the
+# pkg-config modules that the build uses.
 #
 #   recipe_test.sh SOURCE    every row
 set -euo pipefail
@@ -57,10 +58,15 @@ mkdir -p "$work"
 echo "$(cmake --version | head -n 1); $($cross_cxx --version | head -n 1)"
 
 # The recipes, checked against the tree.
-bb=$source_dir/recipes/yocto/vorn_0.1.0.bb
+version=$(sed -n 's/^project(vorn VERSION \([^ ]*\) .*/\1/p' "$source_dir/CMakeLists.txt")
+bb=$source_dir/recipes/yocto/vorn_$version.bb
 mk=$source_dir/recipes/buildroot/vorn/vorn.mk
+[ -f "$bb" ] || fail "no Yocto recipe for version $version: $(ls "$source_dir/recipes/yocto")"
+grep -qx "VORN_VERSION = $version" "$mk" || fail "$mk is not for version $version"
 md5=$(md5sum "$source_dir/LICENSE" | cut -d' ' -f1)
 grep -qx "LIC_FILES_CHKSUM = \"file://LICENSE;md5=$md5\"" "$bb" || fail "$bb: not the licence's checksum"
+sha256=$(sha256sum "$source_dir/LICENSE" | cut -d' ' -f1)
+grep -qx "sha256  $sha256  LICENSE" "${mk%.mk}.hash" || fail "${mk%.mk}.hash: not the licence's sha256"
 grep -qx 'LICENSE = "MIT"' "$bb" && grep -qx 'VORN_LICENSE = MIT' "$mk" &&
   grep -qx 'VORN_LICENSE_FILES = LICENSE' "$mk" || fail "the recipes name another licence or file"
 read -ra yocto_options <<<"$(sed -n 's/^EXTRA_OECMAKE = "\(.*\)"$/\1/p' "$bb")"
@@ -174,9 +180,9 @@ modules=$(sed -n 's/^__pkg_config_arguments_[A-Z0-9_]*:INTERNAL=//p' "$work/pkg-
   tr ';' '\n' | grep -v -x -E 'REQUIRED|QUIET|IMPORTED_TARGET|GLOBAL' | sort -u | tr '\n' ' ')
 [ "$modules" = "glib-2.0 gobject-2.0 gtk+-2.0 zerovora " ] || fail "the build uses the modules $modules"
 grep -qx 'DEPENDS = "gtk+ glib-2.0 zerovora"' "$bb" || fail "$bb depends on other packages than $modules"
-grep -qx 'VORN_DEPENDENCIES = host-pkgconf libgtk2 libglib2 zerovora' "$mk" ||
+grep -qx 'VORN_DEPENDENCIES = libgtk2 libglib2 zerovora' "$mk" ||
   fail "$mk depends on other packages than $modules"
-echo "the recipes: the licence's checksum, and the packages of the modules $modules"
+echo "the recipes: version $version, the licence's checksums, and the packages of the modules $modules"
 
 cmake -S "$source_dir" -B "$work/native" -DCMAKE_CXX_COMPILER="$gxx" -DCMAKE_C_COMPILER="${gxx/++/cc}" \
   -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >"$work/native.log" 2>&1 &&
