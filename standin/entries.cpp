@@ -2,12 +2,15 @@
 #include "entries.h"
 
 #include <array>
+#include <cstring>
 #include <initializer_list>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "bounds.h"
 #include "failure.h"
 #include "sqlite_owners.h"
 #include "statements.h"
@@ -78,6 +81,14 @@ metadata_table *make_result(sqlite3_stmt *stmt, const metadata_table &wanted) {
     ++index;
   }
   return result.release();
+}
+
+// The length of the key and of the values that a change writes.
+std::size_t written_length(const char *directory, const char *name,
+                           const metadata_table &table) {
+  std::size_t length = std::strlen(directory) + std::strlen(name);
+  for (const auto &column : table.columns) length += column.text->size();
+  return length;
 }
 
 // Steps the lookup of the key (directory, name) that reads `columns`.
@@ -165,6 +176,20 @@ int change_file(sqlite3 *db, const char *directory, const char *name,
     rc = bind_texts(stmt.get(), index + 1, {directory, name});
   if (rc != SQLITE_OK) return tell_sqlite(db, rc);
   rc = sqlite3_step(stmt.get());
+  // An older SQLite (Debian 11's) reads no column of an entry that holds a
+  // value longer than the limit, not even those that the change keeps.
+  // When what the change writes is within the limit, the long value is the
+  // stored one, which the change replaces or keeps as it was: it runs
+  // again with the limit lifted for it, its memory still bounded by the
+  // heap limit.
+  if (rc == SQLITE_TOOBIG && written_length(directory, name, table) <=
+                                 static_cast<std::size_t>(kMaxEntryLength)) {
+    sqlite3_reset(stmt.get());
+    const int limit =
+        sqlite3_limit(db, SQLITE_LIMIT_LENGTH, std::numeric_limits<int>::max());
+    rc = sqlite3_step(stmt.get());
+    sqlite3_limit(db, SQLITE_LIMIT_LENGTH, limit);
+  }
   if (rc != SQLITE_DONE) return tell_sqlite(db, rc);
   if (sqlite3_changes(db) == 0) {
     tell({sqlite3_db_filename(db, "main"), "it holds no entry for that file"});
