@@ -3,8 +3,9 @@
 # Runs a target program under qemu-user on the sysroot's own runtime:
 #   target-run.sh QEMU SYSROOT TRIPLET PROGRAM [ARGS...]
 # The sysroot's loader is started with only the sysroot's library folders
-# and without the loader's cache, which would otherwise lead it to the build
-# machine's multiarch libraries. With VORN_TARGET_RUNTIME=ROOT the program
+# (after those of LD_LIBRARY_PATH, which come first as they would on the
+# target) and without the loader's cache, which would otherwise lead it to
+# the build machine's multiarch libraries. With VORN_TARGET_RUNTIME=ROOT the program
 # runs on the runtime of that root instead (another release's sysroot).
 # On an armv7 machine, an armhf program runs without qemu.
 set -euo pipefail
@@ -30,4 +31,4 @@ case "$triplet" in
   *) echo "target-run.sh: no loader known for $triplet" >&2; exit 127 ;;
 esac
 exec "$qemu" "$root$loader" --inhibit-cache \
-  --library-path "$root/lib/$triplet:$root/usr/lib/$triplet" "$@"
+  --library-path "${LD_LIBRARY_PATH:+$LD_LIBRARY_PATH:}$root/lib/$triplet:$root/usr/lib/$triplet" "$@"

@@ -5,7 +5,8 @@
 # when it is built, exactly its library, link, header, pkg-config file and
 # the licence. The staged tree is the two together in a native build, and
 # the device's alone in a cross build, which stages the stand-in only when asked for it
-# by name. vorn needs libzerovora.so.0, no shared
+# by name; the ptest component, when asked for, its two files alone. vorn
+# needs libzerovora.so.0, no shared
 # C++ runtime when it links its own, and carries no RUNPATH but in a native
 # install outside /usr, where it has one relative to its own place; no ELF
 # file of the build tree has a RUNPATH with an empty or relative element,
@@ -15,8 +16,8 @@
 # release built by an ordinary user with umask 002 or 077 gives such a
 # tarball too (vorn 0755, its man page 0644), and unpacked as root (GNU tar
 # and busybox tar) over a root it leaves the folders there as they were,
-# and builds nothing but vorn and the stand-in; its install into /usr has no
-# RUNPATH. An install straight into the prefix, or into /opt/vorn (no
+# and builds nothing but vorn, the stand-in and the on-target tests; its
+# install into /usr has no RUNPATH. An install straight into the prefix, or into /opt/vorn (no
 # DESTDIR, in a private mount namespace with the prefix and /etc made
 # private copies) runs at once, and so does one into /opt/vorn-long of a
 # build for that prefix with a long multiarch library folder.
@@ -102,6 +103,16 @@ fi
 [ "$(runpath_of "$work/stage/${device[0]}")" = "$expected" ] ||
   fail "vorn's RUNPATH is '$(runpath_of "$work/stage/${device[0]}")', not '$expected'"
 
+# The ptest component stages the on-target tests alone, the contract suite
+# finding the library as vorn does.
+ptest=("$libdir/vorn/ptest/run-ptest" "$libdir/vorn/ptest/zerovora-contract")
+DESTDIR=$work/ptest cmake --install "$build_dir" --component ptest >/dev/null
+check_tree "$work/ptest" "${ptest[@]}"
+[ -z "$expected" ] || expected=\$ORIGIN/../..
+[ "$(runpath_of "$work/ptest/${ptest[1]}")" = "$expected" ] ||
+  fail "zerovora-contract's RUNPATH is '$(runpath_of "$work/ptest/${ptest[1]}")', not '$expected'"
+echo "--component ptest: ${ptest[*]}"
+
 (cd "$build_dir" && cpack -B "$work/pack" >/dev/null)
 check_tarball() {
   local pattern=$1
@@ -142,7 +153,7 @@ echo "packed with SOURCE_DATE_EPOCH=1000000000: every entry dated 2001-09-09 01:
 # folders are root's 0755.
 chmod 755 "$work"
 mkdir -p "$work/user/src"
-(cd "$source_dir" && cp -r CMakeLists.txt LICENSE bench cli cmake platform registration standin tests "$work/user/src")
+(cd "$source_dir" && cp -r CMakeLists.txt LICENSE bench cli cmake platform ptest registration standin tests "$work/user/src")
 as_user=()
 if [ "$(id -u)" -eq 0 ]; then
   chown -R 65534:65534 "$work/user"
@@ -164,7 +175,7 @@ for umask in 002 077; do
     fail "the release did not build as an ordinary user with umask $umask"
   built=$(cd "$work/user/build-$umask" && find . -path ./_CPack_Packages -prune -o -type f -perm -u+x \
     ! -path '*/CMakeFiles/*' -print | sed 's|^\./||' | sort | tr '\n' ' ')
-  [ "$built" = "bin/vorn $build_libdir/libzerovora.so.$version " ] ||
+  [ "$built" = "bin/vorn $build_libdir/libzerovora.so.$version $build_libdir/vorn/ptest/run-ptest $build_libdir/vorn/ptest/zerovora-contract " ] ||
     fail "with BUILD_TESTING=OFF the build made: $built"
   user_tarball=$(echo "$work/user/build-$umask"/vorn-*.tar.gz)
   check_entries "$user_tarball"

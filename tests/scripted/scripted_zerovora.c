@@ -1,0 +1,157 @@
+/* SPDX-License-Identifier: MIT */
+/*
+ * A libzerovora.so.0 of the fewest promises, for the tests: it keeps what
+ * vorn relies on and nothing of what zerovora.h adds (its failures are -1,
+ * it writes no line, it exports no getter, it does not copy the texts of a
+ * table), but for the promises that ZEROVORA_SCRIPT names, comma-separated,
+ * which it breaks:
+ *   lookup-finds-nothing     every lookup fails
+ *   add-keeps-nothing        the add answers 0 and stores nothing
+ *   keys-folded              keys are matched whatever their case
+ *   close-loses              the close drops what was added since the open
+ *   add-fails-256            the add fails with 256, whose low byte is 0
+ *   lookup-fails-with-table  a failed lookup still hands back a table
+ *   set-text-fails           metadata_table_set_text fails
+ * The keys are kept in DIRECTORY/.scripted-zerovora, one directory part and
+ * one base name a record, each ended by a NUL.
+ */
+#define _GNU_SOURCE
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "zerovora.h"
+
+struct zerovora_global {
+  char *path;
+  off_t size_at_open;
+};
+struct metadata_table {
+  int count;
+  const char *texts[8];
+};
+
+static int broken(const char *promise) {
+  const char *script = getenv("ZEROVORA_SCRIPT");
+  size_t length = strlen(promise);
+  for (; script != NULL && *script != '\0'; script += strcspn(script, ",")) {
+    script += *script == ',';
+    if (strncmp(script, promise, length) == 0 &&
+        (script[length] == ',' || script[length] == '\0'))
+      return 1;
+  }
+  return 0;
+}
+
+zerovora_global *zerovora_global_open(const char *directory, int flags) {
+  struct stat st;
+  zerovora_global *global = calloc(1, sizeof *global);
+  if (global == NULL || flags != 0 ||
+      asprintf(&global->path, "%s/.scripted-zerovora", directory) < 0) {
+    free(global);
+    return NULL;
+  }
+  global->size_at_open = stat(global->path, &st) == 0 ? st.st_size : 0;
+  return global;
+}
+
+int zerovora_close(zerovora_global *global) {
+  if (broken("close-loses")) truncate(global->path, global->size_at_open);
+  free(global->path);
+  free(global);
+  return 0;
+}
+
+static int matches(const char *stored, const char *wanted) {
+  return broken("keys-folded") ? strcasecmp(stored, wanted) == 0
+                               : strcmp(stored, wanted) == 0;
+}
+
+int zerovora_global_get_file(zerovora_global *global, const char *directory,
+                             const char *name, const metadata_table *table,
+                             metadata_table **out) {
+  char *keys = NULL;
+  size_t size = 0;
+  int found = 0;
+  FILE *file = fopen(global->path, "r");
+  (void)table;
+  if (file != NULL) {
+    char chunk[4096];
+    size_t got;
+    FILE *all = open_memstream(&keys, &size);
+    while ((got = fread(chunk, 1, sizeof chunk, file)) > 0)
+      fwrite(chunk, 1, got, all);
+    fclose(all);
+    fclose(file);
+  }
+  for (size_t at = 0; at < size && !found;) {
+    const char *dir = keys + at;
+    const char *base = dir + strlen(dir) + 1;
+    found = matches(dir, directory) && matches(base, name);
+    at = (size_t)(base + strlen(base) + 1 - keys);
+  }
+  free(keys);
+  if (broken("lookup-fails-with-table")) {
+    *out = metadata_table_new();
+    return -1;
+  }
+  return found && !broken("lookup-finds-nothing") ? 0 : -1;
+}
+
+int zerovora_global_add_file(zerovora_global *global, const char *directory,
+                             const char *name, int64_t size, int64_t mtime,
+                             const char *title, const char *author,
+                             const char *tag) {
+  size_t dir_length = strlen(directory) + 1;
+  size_t name_length = strlen(name) + 1;
+  char *record = malloc(dir_length + name_length);
+  int fd;
+  ssize_t written = -1;
+  (void)size, (void)mtime, (void)title, (void)author, (void)tag;
+  if (broken("add-fails-256")) {
+    free(record);
+    return 256;
+  }
+  fd = open(global->path, O_WRONLY | O_APPEND | O_CREAT, 0644);
+  if (record != NULL && fd >= 0) {
+    memcpy(record, directory, dir_length);
+    memcpy(record + dir_length, name, name_length);
+    written = broken("add-keeps-nothing")
+                  ? (ssize_t)(dir_length + name_length)
+                  : write(fd, record, dir_length + name_length);
+  }
+  if (fd >= 0) close(fd);
+  free(record);
+  return written == (ssize_t)(dir_length + name_length) ? 0 : -1;
+}
+
+int zerovora_global_change_file(zerovora_global *global, const char *directory,
+                                const char *name, const metadata_table *table) {
+  (void)table;
+  return zerovora_global_get_file(global, directory, name, table, NULL);
+}
+
+metadata_table *metadata_table_new(void) {
+  return calloc(1, sizeof(metadata_table));
+}
+
+int metadata_table_add_column(metadata_table *table, const char *name) {
+  (void)name;
+  if (table->count == 8) return -1;
+  table->texts[table->count++] = NULL;
+  return 0;
+}
+
+int metadata_table_set_text(metadata_table *table, int position,
+                            const char *text) {
+  if (broken("set-text-fails") || position < 0 || position >= table->count)
+    return -1;
+  table->texts[position] = text;
+  return 0;
+}
+
+void metadata_table_free_impl(metadata_table *table) { free(table); }
