@@ -30,9 +30,15 @@ python () {
 }
 
 DEPENDS = "gtk+ glib-2.0 zerovora"
-inherit cmake pkgconfig features_check
+inherit cmake pkgconfig features_check ptest
 # GTK+ 2 draws on X11.
 REQUIRED_DISTRO_FEATURES = "x11"
+
+# vorn-ptest: run-ptest and the contract suite that holds the device's
+# libzerovora.so.0 to what vorn relies on, in ${PTEST_PATH}.
+do_install_ptest() {
+    DESTDIR='${D}' cmake --install '${B}' --component ptest
+}
 
 # No option of vorn's own is needed: it links against the sysroot's
 # libzerovora.so.0 and installs vorn, its man page and its licence alone.

@@ -16,6 +16,8 @@
 #   - each build is warning-free and stages exactly vorn, its man page and
 #     its licence; vorn needs libzerovora.so.0, has no RUNPATH, and the
 #     device check ran against the sysroot's glibc;
+#   - with the ptest component too, the image holds vorn, its man page, its
+#     licence, run-ptest and the contract suite, which has no RUNPATH;
 #   - two builds in two folders pack byte-identical device tarballs;
 #   - a native build configures, builds, stages and packs vorn and the
 #     stand-in.
@@ -162,6 +164,15 @@ toolchain "$work/with-bare" "$work/with-bare.cmake"
 
 recipe pkg-config "$work/with-pc.cmake" "${yocto[@]}"
 grep -q "(pkg-config's zerovora)" "$work/pkg-config.log" || fail "pkg-config's zerovora was not linked"
+# The recipes' ptest install: the plain install and the component, into one
+# image.
+DESTDIR=$work/pkg-config/image cmake --install "$work/pkg-config" --component ptest >/dev/null
+staged=$(cd "$work/pkg-config/image" && find . -mindepth 1 ! -type d | sort | tr '\n' ' ')
+[ "$staged" = "./usr/bin/vorn ./usr/lib/vorn/ptest/run-ptest ./usr/lib/vorn/ptest/zerovora-contract ./usr/share/doc/vorn/LICENSE ./usr/share/man/man1/vorn.1 " ] ||
+  fail "with the ptest component, pkg-config staged $staged"
+! $triplet-readelf -d "$work/pkg-config/image/usr/lib/vorn/ptest/zerovora-contract" | grep -q -E 'RUNPATH|RPATH' ||
+  fail "the staged zerovora-contract has a RUNPATH"
+echo "pkg-config, with the ptest component: staged $staged"
 recipe bare-library "$work/with-bare.cmake" "${buildroot[@]}"
 grep -q "(libzerovora.so and zerovora.h without pkg-config)" "$work/bare-library.log" ||
   fail "the bare library was not linked"

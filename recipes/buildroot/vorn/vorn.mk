@@ -20,4 +20,12 @@ VORN_DEPENDENCIES = libgtk2 libglib2 zerovora
 # libzerovora.so.0 and installs vorn, its man page and its licence alone.
 VORN_CONF_OPTS =
 
+ifeq ($(BR2_PACKAGE_VORN_PTEST),y)
+define VORN_INSTALL_PTEST
+	$(TARGET_MAKE_ENV) DESTDIR=$(TARGET_DIR) $(BR2_CMAKE) --install \
+		$(VORN_BUILDDIR) --component ptest
+endef
+VORN_POST_INSTALL_TARGET_HOOKS += VORN_INSTALL_PTEST
+endif
+
 $(eval $(cmake-package))
