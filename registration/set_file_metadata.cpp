@@ -57,11 +57,10 @@ FileStatus read_status(const gchar *directory, const gchar *name) {
 int look_up(zerovora_global *global, const gchar *directory,
             const gchar *name) {
   MetadataTable returned;
-  // The table and its column fail only when memory runs out.
   const MetadataTable wanted(metadata_table_new());
-  if (!wanted) return ZEROVORA_ERROR_NO_MEMORY;  // GCOVR_EXCL_BR_LINE
+  if (!wanted) return ZEROVORA_ERROR_NO_MEMORY;
   int result = metadata_table_add_column(wanted.get(), ZEROVORA_COLUMN_TAG);
-  if (result != 0) return result;  // GCOVR_EXCL_BR_LINE
+  if (result != 0) return result;
   metadata_table *out = nullptr;
   result =
       zerovora_global_get_file(global, directory, name, wanted.get(), &out);
@@ -75,20 +74,19 @@ int look_up(zerovora_global *global, const gchar *directory,
 int change_entry(zerovora_global *global, const gchar *directory,
                  const gchar *name, const char *title, const char *author,
                  const char *tag) {
-  // The table, its columns and their texts fail only when memory runs out.
   const MetadataTable values(metadata_table_new());
-  if (!values) return ZEROVORA_ERROR_NO_MEMORY;  // GCOVR_EXCL_BR_LINE
+  if (!values) return ZEROVORA_ERROR_NO_MEMORY;
   const char *const columns[] = {ZEROVORA_COLUMN_TAG, ZEROVORA_COLUMN_TITLE,
                                  ZEROVORA_COLUMN_AUTHOR};
   for (const char *column : columns) {
     const int result = metadata_table_add_column(values.get(), column);
-    if (result != 0) return result;  // GCOVR_EXCL_BR_LINE
+    if (result != 0) return result;
   }
   const char *const texts[] = {tag, title, author};
   for (int position = 0; position < 3; ++position) {
     const int result =
         metadata_table_set_text(values.get(), position, texts[position]);
-    if (result != 0) return result;  // GCOVR_EXCL_BR_LINE
+    if (result != 0) return result;
   }
   return zerovora_global_change_file(global, directory, name, values.get());
 }
@@ -100,7 +98,7 @@ void say(const char *path, const char *cause) {
   // Each byte of the path takes at most four.
   const CString printable(
       static_cast<char *>(std::malloc(std::strlen(path) * 4 + 1)));
-  if (!printable) {  // GCOVR_EXCL_BR_LINE: only when memory runs out
+  if (!printable) {
     std::fprintf(stderr, "vorn: %s\n", cause);
     return;
   }

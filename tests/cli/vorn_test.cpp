@@ -257,6 +257,38 @@ TEST_F(VornTest, StandardStreamsReachNothingElse) {
   }
 }
 
+// Answers that the stand-in never gives, from the scripted library: a
+// failure code whose low byte is 0 ends with 254 and its line, and a
+// standard stream whose status can't be read is taken for an open one.
+TEST_F(VornTest, AnotherLibrarysAnswersHaveTheirStatuses) {
+  const std::string path = kCard + "/f";
+  write_file(path, "x");
+  struct Case {
+    const char *script;
+    std::vector<std::string> args;
+    int status;
+    std::string out;
+    std::string err;
+  };
+  for (const Case &c : std::vector<Case>{
+           {"add-fails-256",
+            {path, "t", "a", "g"},
+            kExitUnrepresentable,
+            progress(path, "t", "a", "g"),
+            "vorn: the library failed with code 256, which no exit status "
+            "carries\n"},
+           {"stdin-status-fails", {}, kExitNotStarted, "", kUsage}}) {
+    SCOPED_TRACE(c.script);
+    auto env = environment();
+    env.push_back("LD_LIBRARY_PATH=" VORN_SCRIPTED_LIBRARY_DIR);
+    env.push_back(std::string("ZEROVORA_SCRIPT=") + c.script);
+    const auto run = run_process(command(c.args), env);
+    EXPECT_EQ(run.status, c.status);
+    EXPECT_EQ(run.out, c.out);
+    EXPECT_EQ(run.err, c.err);
+  }
+}
+
 // A closed stream with no /dev/null to open in its place: nothing runs.
 TEST_F(VornTest, WithoutDevNullAClosedStreamEndsTheRun) {
   if (emulated()) GTEST_SKIP() << "the emulator may need /dev itself";

@@ -11,11 +11,18 @@
  *   close-loses              the close drops what was added since the open
  *   add-fails-256            the add fails with 256, whose low byte is 0
  *   lookup-fails-with-table  a failed lookup still hands back a table
+ *   new-table-fails[-N]      metadata_table_new gives null (the Nth call)
+ *   add-column-fails[-N]     metadata_table_add_column fails (the Nth call)
  *   set-text-fails           metadata_table_set_text fails
+ *   stdin-status-fails       fstat fails with EIO on descriptor 0, for the
+ *                            program that loads the library
  * The keys are kept in DIRECTORY/.scripted-zerovora, one directory part and
- * one base name a record, each ended by a NUL.
+ * one base name a record, each ended by a NUL. scripted_zerovora_live_tables
+ * tells how many tables are not freed yet.
  */
 #define _GNU_SOURCE
+#include <dlfcn.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -34,6 +41,29 @@ struct metadata_table {
   int count;
   const char *texts[8];
 };
+
+static int broken(const char *promise);
+static int live_tables;
+
+int scripted_zerovora_live_tables(void) { return live_tables; }
+
+/* The calls counted for broken_at since ZEROVORA_SCRIPT last changed. */
+static int new_table_calls;
+static int add_column_calls;
+
+/* True when ZEROVORA_SCRIPT names `promise`, or "promise-N" and this is the
+ * Nth call that asks (counted in *calls) under the script as it stands. */
+static int broken_at(const char *promise, int *calls) {
+  static char last[256];
+  const char *script = getenv("ZEROVORA_SCRIPT");
+  char numbered[64];
+  if (strncmp(last, script ? script : "", sizeof last - 1) != 0) {
+    snprintf(last, sizeof last, "%s", script ? script : "");
+    new_table_calls = add_column_calls = 0;
+  }
+  snprintf(numbered, sizeof numbered, "%s-%d", promise, ++*calls);
+  return broken(promise) || broken(numbered);
+}
 
 static int broken(const char *promise) {
   const char *script = getenv("ZEROVORA_SCRIPT");
@@ -136,12 +166,17 @@ int zerovora_global_change_file(zerovora_global *global, const char *directory,
 }
 
 metadata_table *metadata_table_new(void) {
-  return calloc(1, sizeof(metadata_table));
+  metadata_table *table = broken_at("new-table-fails", &new_table_calls)
+                              ? NULL
+                              : calloc(1, sizeof *table);
+  live_tables += table != NULL;
+  return table;
 }
 
 int metadata_table_add_column(metadata_table *table, const char *name) {
   (void)name;
-  if (table->count == 8) return -1;
+  if (broken_at("add-column-fails", &add_column_calls) || table->count == 8)
+    return -1;
   table->texts[table->count++] = NULL;
   return 0;
 }
@@ -154,4 +189,17 @@ int metadata_table_set_text(metadata_table *table, int position,
   return 0;
 }
 
-void metadata_table_free_impl(metadata_table *table) { free(table); }
+void metadata_table_free_impl(metadata_table *table) {
+  live_tables -= table != NULL;
+  free(table);
+}
+
+int fstat(int fd, struct stat *st) {
+  static int (*next)(int, struct stat *);
+  if (fd == 0 && broken("stdin-status-fails")) {
+    errno = EIO;
+    return -1;
+  }
+  if (next == NULL) *(void **)&next = dlsym(RTLD_NEXT, "fstat");
+  return next(fd, st);
+}

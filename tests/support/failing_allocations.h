@@ -6,6 +6,8 @@
 #ifndef VORN_TESTS_FAILING_ALLOCATIONS_H
 #define VORN_TESTS_FAILING_ALLOCATIONS_H
 
+#include <cstddef>
+
 namespace vorn::testing {
 
 #ifdef VORN_FAILING_ALLOCATIONS
@@ -16,6 +18,11 @@ inline constexpr bool kFailingAllocations = false;
 
 // Makes the `nth` allocation from now on fail (0: none).
 void fail_allocation(long nth);
+
+// Makes every allocation of exactly `size` bytes fail (0: none), so that
+// one allocation is failed among others that must not (GLib's end the
+// process when they fail).
+void fail_allocations_of_size(std::size_t size);
 
 // True once the allocation chosen by fail_allocation has failed.
 bool allocation_failed();
