@@ -60,6 +60,35 @@ TEST_F(StandInTest, EntriesBeyondTheLimitsAreRefusedOrFoundAndStayAsTheyAre) {
       },
       ZEROVORA_ERROR_NO_MEMORY, "");
   EXPECT_TRUE(read_file(file_) == before) << "the file changed";
+
+  // A change that keeps the too-long value writes the entry all the same;
+  // one whose own values make the entry too long is refused.
+  const auto title = table_of({"title"});
+  metadata_table_set_text(title.get(), 0, "T");
+  expect_failure(
+      [&] {
+        return zerovora_global_change_file(global.get(), "/d", "big value",
+                                           title.get());
+      },
+      ZEROVORA_OK, "");
+  EXPECT_EQ(
+      first_value(file_,
+                  "SELECT title || ' ' || length(CAST(tag AS BLOB)) FROM files "
+                  "WHERE name = 'big value'"),
+      "T " + std::to_string(zerovora::kMaxEntryLength + 1));
+  const std::string half(zerovora::kMaxEntryLength / 2 + 1, 'h');
+  const auto halves = table_of({"title", "author"});
+  metadata_table_set_text(halves.get(), 0, half.c_str());
+  metadata_table_set_text(halves.get(), 1, half.c_str());
+  expect_failure(
+      [&] {
+        return zerovora_global_change_file(global.get(), "/d", "f",
+                                           halves.get());
+      },
+      ZEROVORA_ERROR_ARGUMENT,
+      "zerovora: " + file_ +
+          ": an entry longer than the library writes (1048576 bytes)\n");
+  EXPECT_EQ(read_entry(kCard, "/d", "f"), kSample);
 }
 
 TEST_F(StandInTest, AWriteLockHeldLongerThanTheWaitIsBusy) {

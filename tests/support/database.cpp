@@ -29,7 +29,8 @@ std::optional<Entry> read_entry(const std::string &card,
   }
   metadata_table *raw = nullptr;
   if (zerovora_global_get_file(global.get(), directory.c_str(), name.c_str(),
-                               wanted.get(), &raw) != ZEROVORA_OK) {
+                               wanted.get(), &raw) != ZEROVORA_OK ||
+      raw == nullptr) {
     return std::nullopt;
   }
   const MetadataTable found(raw);
@@ -44,8 +45,6 @@ Entry stored_entry(const std::string &card, const std::string &directory,
       .value_or(Entry{-1, -1, "(no entry)", "(no entry)", "(no entry)"});
 }
 
-// The first column of the first row of `sql` on the file at `path`, as
-// text, or what failed.
 std::string first_value(const std::string &path, const char *sql) {
   sqlite3 *raw = nullptr;
   const int rc =

@@ -43,6 +43,10 @@ std::optional<Entry> read_entry(const std::string &card,
 Entry stored_entry(const std::string &card, const std::string &directory,
                    const std::string &name);
 
+// The first column of the first row of `sql` on the database file at
+// `path`, read with SQLite itself, as text, or what failed.
+std::string first_value(const std::string &path, const char *sql);
+
 // The number of rows in the database file at `path`, or -1 on failure.
 int count_entries(const std::string &path);
 
