@@ -2,8 +2,9 @@
 # SPDX-License-Identifier: MIT
 # Builds vorn against an existing libzerovora instead of the stand-in. A
 # prebuilt stand-in is installed into a fake system root; one build finds it
-# with pkg-config and another by its path. Neither may build the stand-in,
-# and the vorn of each must need libzerovora.so.0 and run on a private card.
+# with pkg-config and another by its path. Neither may build the stand-in
+# or look for SQLite, and the vorn of each must need libzerovora.so.0 and run
+# on a private card.
 #
 # Arguments: source dir, build dir holding a built stand-in, readelf,
 # whether that build is sanitized (ON or OFF), the toolchain options (none
@@ -37,6 +38,7 @@ fail() {
 check() {
   local build=$1
   ! find "$build" -name 'libzerovora*' | grep -q . || fail "$build built the stand-in"
+  ! grep -q '^SQLITE3_' "$build/CMakeCache.txt" || fail "$build looked for SQLite"
   "$readelf" -d "$build/bin/vorn" | grep -q 'NEEDED.*\[libzerovora\.so\.0\]' ||
     fail "$build/bin/vorn does not need libzerovora.so.0"
   "$source_dir/scripts/private-card.sh" "$build" bash -euc '
