@@ -9,11 +9,12 @@
 namespace zerovora {
 
 // The longest entry, in bytes, that the library reads or writes: its key
-// and its values together. Writing a longer one is ZEROVORA_ERROR_ARGUMENT;
-// reading one (only a database prepared elsewhere holds one) is
-// ZEROVORA_ERROR_CORRUPT. Command-line values are far shorter (the kernel
-// allows one argument 128 KiB), so that no value from vorn's command line
-// meets the limit.
+// and its values together. Writing a longer one, or looking up a longer key,
+// is ZEROVORA_ERROR_ARGUMENT; a stored entry with a longer value (only a
+// database prepared elsewhere holds one) is found without its values being
+// handed back, and a change may replace them. Command-line values are far
+// shorter (the kernel allows one argument 128 KiB), so that no value from
+// vorn's command line meets the limit.
 inline constexpr int kMaxEntryLength = 1024 * 1024;
 
 // SQLite's heap in a process that uses the library, set at the first open

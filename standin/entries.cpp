@@ -91,12 +91,11 @@ std::size_t written_length(const char *directory, const char *name,
   return length;
 }
 
-// Steps the lookup of the key (directory, name) that reads `columns`.
-int step_lookup(sqlite3 *db, const char *directory, const char *name,
-                const std::vector<const char *> &columns, Statement &stmt) {
-  int rc = prepare(db, select_entry_sql(columns).c_str(), stmt);
-  if (rc == SQLITE_OK) rc = bind_texts(stmt.get(), 1, {directory, name});
-  return rc == SQLITE_OK ? sqlite3_step(stmt.get()) : rc;
+// Prepares the lookup of the key (directory, name) that reads `columns`.
+int prepare_lookup(sqlite3 *db, const char *directory, const char *name,
+                   const std::vector<const char *> &columns, Statement &stmt) {
+  const int rc = prepare(db, select_entry_sql(columns).c_str(), stmt);
+  return rc == SQLITE_OK ? bind_texts(stmt.get(), 1, {directory, name}) : rc;
 }
 
 }  // namespace
@@ -120,19 +119,21 @@ bool valid_columns(const metadata_table &table, bool for_change) {
 int get_file(sqlite3 *db, const char *directory, const char *name,
              const metadata_table &table, metadata_table **out) {
   Statement stmt;
-  int rc = step_lookup(db, directory, name, attribute_names(table), stmt);
+  // A key longer than the limit is refused here, as an argument.
+  int rc = prepare_lookup(db, directory, name, attribute_names(table), stmt);
+  if (rc != SQLITE_OK) return from_sqlite(db, rc).code;
+  rc = sqlite3_step(stmt.get());
   // A value asked for is longer than the library reads (another program
   // wrote it): the entry is there all the same, and a change can replace
   // the value, so whether it exists is asked without reading any.
-  if (rc == SQLITE_TOOBIG)
-    rc = step_lookup(db, directory, name, {}, stmt);
-  else if (rc == SQLITE_ROW && out != nullptr) {
+  if (rc == SQLITE_TOOBIG) {
+    rc = prepare_lookup(db, directory, name, {}, stmt);
+    if (rc == SQLITE_OK) rc = sqlite3_step(stmt.get());
+  } else if (rc == SQLITE_ROW && out != nullptr) {
     *out = make_result(stmt.get(), table);
   }
   if (rc == SQLITE_ROW) return ZEROVORA_OK;
   if (rc == SQLITE_DONE) return ZEROVORA_ERROR_NOT_FOUND;
-  // A key beyond the limit was not written by this library.
-  if (rc == SQLITE_TOOBIG) return ZEROVORA_ERROR_CORRUPT;
   return from_sqlite(db, rc).code;
 }
 

@@ -52,6 +52,14 @@ TEST_F(StandInTest, EntriesBeyondTheLimitsAreRefusedOrFoundAndStayAsTheyAre) {
       },
       ZEROVORA_OK, "");
   EXPECT_EQ(found, nullptr);
+  // A key longer than the limit is an argument the library never wrote.
+  const std::string longer(zerovora::kMaxEntryLength + 1, 'k');
+  expect_failure(
+      [&] {
+        return zerovora_global_get_file(global.get(), "/d", longer.c_str(),
+                                        wanted.get(), &found);
+      },
+      ZEROVORA_ERROR_ARGUMENT, "");
   // Looking up a key beside the oversized one compares the two.
   expect_failure(
       [&] {
