@@ -105,7 +105,7 @@ int zerovora_global_get_file(zerovora_global *global, const char *directory,
                              metadata_table **out) {
   struct stat st;
   FILE *file = fopen(global->path, "r");
-  size_t size = file && fstat(fileno(file), &st) == 0 ? (size_t)st.st_size : 0;
+  size_t size = file && stat(global->path, &st) == 0 ? (size_t)st.st_size : 0;
   char *keys = malloc(size + 1);
   int found = 0;
   (void)table;
