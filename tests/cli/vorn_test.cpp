@@ -18,6 +18,7 @@
 #include "database.h"
 #include "exit_status.h"
 #include "files.h"
+#include "oracles.h"
 #include "private_card.h"
 #include "set_file_metadata.h"
 #include "vorn_fixture.h"
@@ -282,7 +283,9 @@ TEST_F(VornTest, AnotherLibrarysAnswersHaveTheirStatuses) {
     auto env = environment();
     env.push_back("LD_LIBRARY_PATH=" VORN_SCRIPTED_LIBRARY_DIR);
     env.push_back(std::string("ZEROVORA_SCRIPT=") + c.script);
+    const Tree before = tree_of(kMedia);
     const auto run = run_process(command(c.args), env);
+    EXPECT_EQ(changes_not_allowed(before, tree_of(kMedia), run), "");
     EXPECT_EQ(run.status, c.status);
     EXPECT_EQ(run.out, c.out);
     EXPECT_EQ(run.err, c.err);
